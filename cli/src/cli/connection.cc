@@ -1,0 +1,44 @@
+#include "cli/connection.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace elmpad {
+
+std::expected<UniqueFd, int> connect_socket(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  // Never truncate: a shortened path could name another socket.
+  if (path.size() >= sizeof(addr.sun_path)) return std::unexpected(ENAMETOOLONG);
+  std::memcpy(addr.sun_path, path.data(), path.size());
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+  if (!fd) return std::unexpected(errno);
+  set_cloexec(fd.get());
+#ifdef SO_NOSIGPIPE
+  // macOS: belt and braces next to the ignored SIGPIPE.
+  int one = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+  while (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (errno != EINTR) return std::unexpected(errno);
+  }
+  return fd;
+}
+
+Result<Connection> make_connection(UniqueFd socket) {
+  auto copy = dup_cloexec(socket.get());
+  if (!copy) return std::unexpected(RunErr::from_errno("SOCKET_ERROR", copy.error()));
+  return Connection{std::move(socket), LineReader(std::move(*copy))};
+}
+
+Result<std::string> home_dir() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr) return fail_with("NO_HOME", "HOME is not set");
+  return std::string(home);
+}
+
+}  // namespace elmpad

@@ -1,0 +1,31 @@
+// A connection to the application: the socket, written by `send`, and a
+// buffered reader over a duplicate of it, read by `next_msg`. Dropping the
+// Connection closes both.
+#pragma once
+
+#include <expected>
+#include <string>
+
+#include "cli/line_reader.h"
+#include "cli/run_err.h"
+#include "cli/unique_fd.h"
+
+namespace elmpad {
+
+struct Connection {
+  UniqueFd socket;
+  LineReader reader;
+};
+
+/// One plain connection attempt to the Unix socket at `path` (close-on-exec).
+/// A path too long for a socket address fails like any other attempt.
+std::expected<UniqueFd, int> connect_socket(const std::string& path);
+
+/// Wraps a connected socket with its reader; "SOCKET_ERROR" when the
+/// duplicate for reading cannot be made.
+Result<Connection> make_connection(UniqueFd socket);
+
+/// The value of $HOME, or "NO_HOME".
+Result<std::string> home_dir();
+
+}  // namespace elmpad

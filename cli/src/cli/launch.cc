@@ -1,0 +1,51 @@
+#include "cli/launch.h"
+
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "cli/connection.h"
+#include "cli/path_text.h"
+#include "cli/spawn.h"
+#include "socket_path.h"
+
+namespace elmpad {
+
+Result<Reached> connect_or_launch() { return connect_or_launch(LaunchTiming{}); }
+
+Result<Reached> connect_or_launch(const LaunchTiming& timing) {
+  auto home = home_dir();
+  if (!home) return std::unexpected(std::move(home).error());
+  const std::string path = socket_path(*home);
+
+  if (auto fd = connect_socket(path)) return Reached{std::move(*fd), false};
+
+  // A socket file that nobody serves tells a wedged instance apart from an
+  // app that is merely slow to come up.
+  struct stat st {};
+  const bool socket_file_existed = ::stat(path.c_str(), &st) == 0;
+
+  (void)write_all(STDERR_FILENO, "elmpad: launching Elmwrite\u2026\n");
+  auto status = run_and_wait({"open", "-a", kAppName});
+  if (!status) return std::unexpected(RunErr::from_errno("LAUNCH_FAILED", status.error()));
+  if (!status->success()) {
+    return fail_with("LAUNCH_FAILED", "`open -a Elmwrite` failed \u2014 is the app installed?");
+  }
+
+  const auto deadline = std::chrono::steady_clock::now() + timing.deadline;
+  while (true) {
+    if (auto fd = connect_socket(path)) return Reached{std::move(*fd), true};
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(timing.pause);
+  }
+  if (!socket_file_existed) return fail_with("TIMEOUT", "app did not become ready within 10s");
+  return fail_with("STALE_SOCKET",
+                   "an Elmwrite instance seems to be running but is not serving its socket (a "
+                   "stale/wedged instance). Quit it (Cmd+Q, or `pkill -f Elmwrite`) and retry. "
+                   "Stale socket: " +
+                       path_text(path));
+}
+
+void perform_activation(const std::string& app) { (void)start_detached({"open", "-a", app}); }
+
+}  // namespace elmpad

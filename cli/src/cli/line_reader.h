@@ -1,0 +1,36 @@
+// A buffered reader of lines over a file descriptor it owns. The socket
+// reader of a connection and the MCP server's standard input both use it.
+#pragma once
+
+#include <cstddef>
+#include <expected>
+#include <memory>
+#include <string>
+
+#include "cli/unique_fd.h"
+
+namespace elmpad {
+
+inline constexpr std::size_t kReaderBufferSize = 8192;
+
+class LineReader {
+ public:
+  LineReader() = default;
+  explicit LineReader(UniqueFd fd) : fd_(std::move(fd)), buffer_(new char[kReaderBufferSize]) {}
+
+  /// Appends to `line` the bytes up to and including the next line feed, or
+  /// up to the end of the stream; no limit on length. Returns the number of
+  /// bytes appended (0 at end of stream), or the errno of a failed read.
+  /// Bytes buffered past the line stay for the next call.
+  std::expected<std::size_t, int> read_line(std::string& line);
+
+  int fd() const { return fd_.get(); }
+
+ private:
+  UniqueFd fd_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t start_ = 0;
+  std::size_t end_ = 0;
+};
+
+}  // namespace elmpad

@@ -1,0 +1,28 @@
+#include "cli/output.h"
+
+#include <unistd.h>
+
+#include "cli/unique_fd.h"
+
+namespace elmpad {
+
+json error_envelope(const RunErr& err) {
+  return json{{"error", {{"code", err.code}, {"params", {{"detail", err.message}}}}}, {"ok", false}};
+}
+
+json success_envelope(json data) { return json{{"data", std::move(data)}, {"ok", true}}; }
+
+void fail(bool json_output, const RunErr& err) {
+  if (json_output) {
+    print_out(compact(error_envelope(err)) + "\n");
+  } else {
+    print_err("elmpad: " + err.message + "\n");
+  }
+}
+
+void print_success(json data) { print_out(compact(success_envelope(std::move(data))) + "\n"); }
+
+void print_out(std::string_view text) { (void)write_all(STDOUT_FILENO, text); }
+void print_err(std::string_view text) { (void)write_all(STDERR_FILENO, text); }
+
+}  // namespace elmpad

@@ -1,0 +1,45 @@
+#include "cli/run_with.h"
+
+#include "cli/cli_command.h"
+#include "cli/open_command.h"
+#include "cli/output.h"
+#include "cli/reveal_command.h"
+#include "cli/status_command.h"
+#include "cli/usage.h"
+#include "cli/version.h"
+#include "mcp/server.h"
+
+namespace elmpad {
+namespace {
+
+template <class... F>
+struct Overload : F... {
+  using F::operator()...;
+};
+
+}  // namespace
+
+int run_with(const std::vector<std::string>& args) {
+  return std::visit(
+      Overload{
+          [](const cli::UsageError& e) {
+            print_err("elmpad: " + e.message + "\n\n" + std::string(kUsage) + "\n");
+            return 2;
+          },
+          [](const cli::Help&) {
+            print_out(std::string(kUsage) + "\n");
+            return 0;
+          },
+          [](const cli::Version&) {
+            print_out(std::string("elmpad ") + kVersion + "\n");
+            return 0;
+          },
+          [](const cli::Mcp&) { return mcp::run(); },
+          [](const cli::Status& c) { return status_command(c.json); },
+          [](const cli::Reveal& c) { return reveal(c.file, c.heading, c.json); },
+          [](const cli::Open& c) { return open(c.files, c.wait, c.json, c.source); },
+      },
+      parse(args));
+}
+
+}  // namespace elmpad

@@ -1,0 +1,79 @@
+// FakeApp stands in for the application in tests: it serves the socket under
+// a test HOME, records every request line byte for byte, and answers from a
+// script of raw lines, so it can also misbehave (invalid UTF-8, junk, events
+// and other ids before the answer, hanging up, never answering).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace elmpad::testing {
+
+/// What the fake does with one request.
+struct Action {
+  /// Raw bytes written back, each followed by "\n" unless `raw` is set. The
+  /// text "{id}" is replaced by the request's id.
+  std::vector<std::string> lines;
+  bool raw = false;       // write `lines` exactly as given, no "\n" added
+  bool hang_up = false;   // close the connection after writing `lines`
+  bool hold = false;      // write nothing until the client goes away or release()
+};
+
+class FakeApp {
+ public:
+  /// Binds <home>/Library/Application Support/com.tarn.elmwrite/elmpad.sock
+  /// (creating the directory) and starts accepting on a thread.
+  explicit FakeApp(std::string home);
+  ~FakeApp();  // stops every thread and removes the socket file
+
+  /// Queues `action` for the next request whose cmd is `cmd`. Requests with
+  /// no queued action get {"id":<id>,"ok":true}.
+  void on(const std::string& cmd, Action action);
+  /// Shorthand: answer the next `cmd` request with these lines.
+  void reply(const std::string& cmd, std::vector<std::string> lines);
+  /// Shorthand: read the next `cmd` request, then close without answering.
+  void hang_up_on(const std::string& cmd);
+  /// Shorthand: never answer the next `cmd` request (until release()).
+  void hold(const std::string& cmd);
+  /// Ends every hold: held requests get their lines written now.
+  void release();
+
+  /// Every request line received, in order, exactly as sent (with "\n").
+  std::vector<std::string> received() const;
+  /// Blocks until at least `n` request lines arrived; false after `limit`.
+  bool wait_for_requests(std::size_t n, std::chrono::seconds limit = std::chrono::seconds(30));
+  /// Blocks until no connection is open; false after `limit`.
+  bool wait_until_idle(std::chrono::seconds limit = std::chrono::seconds(30));
+  std::size_t connections_accepted() const;
+  std::size_t connections_open() const;
+
+  const std::string& socket_path() const { return path_; }
+
+ private:
+  void accept_loop();
+  void serve(int fd);
+  Action next_action(const std::string& cmd);
+
+  std::string path_;
+  int listen_fd_ = -1;
+  int wake_[2] = {-1, -1};  // written on stop: wakes every poll
+
+  mutable std::mutex mu_;
+  std::condition_variable changed_;
+  std::map<std::string, std::deque<Action>> script_;
+  std::vector<std::string> received_;
+  std::size_t accepted_ = 0;
+  std::size_t open_ = 0;
+  bool released_ = false;
+  std::vector<std::thread> threads_;
+  std::thread acceptor_;
+};
+
+}  // namespace elmpad::testing
