@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "descendants.h"
+#include "inherited_fds.h"
 #include "requests.h"
 #include "run_elmpad.h"
 #include "temp_home.h"
@@ -22,6 +23,7 @@ class LaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     adopt_orphans();
+    keep_descriptors_from_children();
     home_.write_file("w/a.md", "# A\n");
     home_.make_dir("w/sub");
   }

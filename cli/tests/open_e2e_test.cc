@@ -7,6 +7,7 @@
 
 #include "descendants.h"
 #include "fake_app.h"
+#include "inherited_fds.h"
 #include "requests.h"
 #include "run_elmpad.h"
 #include "temp_home.h"
@@ -23,6 +24,7 @@ class OpenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     adopt_orphans();
+    keep_descriptors_from_children();
     home_.write_file("w/a.md", "# A\n");
     home_.write_file("w/b.md", "# B\n");
     home_.write_file("w/c.md", "# C\n");

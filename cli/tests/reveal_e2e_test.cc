@@ -5,6 +5,7 @@
 
 #include "descendants.h"
 #include "fake_app.h"
+#include "inherited_fds.h"
 #include "requests.h"
 #include "run_elmpad.h"
 #include "temp_home.h"
@@ -147,6 +148,7 @@ TEST_F(RevealTest, ActivationPrecedesTheAnswer) {
 }
 
 TEST_F(RevealTest, NoCurrentDirectoryNoHomeNoDescriptor) {
+  keep_descriptors_from_children();
   FakeApp app(home_.path());
   const std::string gone = home_.make_dir("gone");
   auto r = run_elmpad({.args = {"-c", "cd \"$1\" && rmdir \"$1\" && shift && exec \"$0\" \"$@\"", ELMPAD_BIN, gone,
