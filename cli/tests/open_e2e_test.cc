@@ -357,6 +357,24 @@ TEST_F(OpenTest, BrokenAnswers) {
   }
 }
 
+// The app hangs up right after its first answer: the second request goes to
+// a closed connection. Whether the write itself fails or the write lands
+// just before the close (and the read then fails) is up to the scheduler;
+// either way it is a socket failure and the third file never goes out.
+TEST_F(OpenTest, AppGoneBeforeTheNextRequest) {
+  FakeApp app(home_.path());
+  app.on("open", Action{.lines = {kOk}, .hang_up = true});
+  auto r = run({"--json", "a.md", "b.md", "c.md"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  const std::string broken_pipe = failure_line("SOCKET_ERROR", "Broken pipe (os error 32)");
+  const std::string reset = failure_line("SOCKET_ERROR", "Connection reset by peer (os error 104)");
+  EXPECT_TRUE(r.out == broken_pipe || r.out == reset) << r.out;
+  ASSERT_TRUE(app.wait_until_idle());
+  EXPECT_EQ(app.received(), std::vector<std::string>{open_request(1, work_ + "/a.md", false)});
+  EXPECT_EQ(open_log(), "");
+}
+
 // A connection whose duplicate for reading cannot be made: with room for one
 // descriptor beyond the standard streams, the socket takes it.
 TEST_F(OpenTest, NoDescriptorLeftForTheReader) {
