@@ -41,6 +41,9 @@ FakeApp::FakeApp(std::string home) : path_(elmpad::socket_path(home)) {
   std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
   ::unlink(path_.c_str());
   listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  // The program under test must not inherit the fake's descriptors: tests
+  // check what leaks into the children it starts.
+  ::fcntl(listen_fd_, F_SETFD, FD_CLOEXEC);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path_.data(), path_.size());
@@ -48,6 +51,7 @@ FakeApp::FakeApp(std::string home) : path_(elmpad::socket_path(home)) {
     throw std::runtime_error("FakeApp cannot serve " + path_ + ": " + std::strerror(errno));
   }
   if (::pipe(wake_) != 0) throw std::runtime_error("pipe");
+  for (int fd : wake_) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   acceptor_ = std::thread([this] { accept_loop(); });
 }
 

@@ -22,5 +22,5 @@ install_packages() {
 }
 
 install_build_packages() {
-  install_packages cmake ninja-build g++ nlohmann-json3-dev libgtest-dev git
+  install_packages cmake ninja-build g++ nlohmann-json3-dev libgtest-dev git procps
 }

@@ -58,11 +58,16 @@ std::expected<ExitStatus, int> run_and_wait(const std::vector<std::string>& argv
 bool start_detached(const std::vector<std::string>& argv) {
   // Spawn through a short-lived intermediate child that we reap at once: the
   // real child is then init's to reap, and nothing here waits on it.
+  // The argument vector is built before fork: after fork only the forking
+  // thread survives, and allocating there could deadlock on a lock another
+  // thread held.
+  const auto args = c_argv(argv);
   pid_t middle = ::fork();
   if (middle < 0) return false;
   if (middle == 0) {
-    auto pid = spawn(argv, nullptr);
-    ::_exit(pid ? 0 : 1);
+    pid_t pid = 0;
+    int err = ::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+    ::_exit(err == 0 ? 0 : 1);
   }
   auto status = wait_for(middle);
   return status && status->success();
