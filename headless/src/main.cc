@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -51,11 +52,26 @@ int main(int argc, char** argv) {
     return 1;
   }
   static App app;  // outlives the detached threads until _Exit
-  print_line("elmwrite-headless: serving " + elmpad::socket_path(home));
+  print_line("elmwrite-headless: serving " + elmpad::socket_path(home) + " (pid " + std::to_string(::getpid()) + ")");
   print_line("type help for the user's commands");
 
   std::thread([&server] { server->serve(app); }).detach();
   std::thread([] { run_user_console(app, STDIN_FILENO); }).detach();
+
+  // The socket file removed or replaced (its HOME deleted, another app took
+  // over) leaves this instance unreachable: stop, as if signalled.
+  std::thread([path = elmpad::socket_path(home)] {
+    struct stat first {};
+    ::stat(path.c_str(), &first);
+    while (true) {
+      ::sleep(1);
+      struct stat now {};
+      if (::stat(path.c_str(), &now) != 0 || now.st_ino != first.st_ino) {
+        print_line("elmwrite-headless: socket gone, stopping");
+        std::_Exit(0);
+      }
+    }
+  }).detach();
 
   int sig = 0;
   sigwait(&stop, &sig);
