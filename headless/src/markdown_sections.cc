@@ -84,7 +84,7 @@ struct ParsedAnchor {
 ParsedAnchor parse_anchor(std::string_view anchor) {
   ParsedAnchor out;
   std::string current;
-  std::optional<std::size_t> hash_at;  // last unescaped # in `current`
+  std::size_t hash_at = std::string::npos;  // last unescaped # in `current`
   for (std::size_t i = 0; i < anchor.size(); ++i) {
     char c = anchor[i];
     if (c == '\\' && i + 1 < anchor.size() &&
@@ -93,20 +93,20 @@ ParsedAnchor parse_anchor(std::string_view anchor) {
     } else if (c == ':' && i + 1 < anchor.size() && anchor[i + 1] == ':') {
       out.segments.push_back(std::string(trim(current)));
       current.clear();
-      hash_at.reset();
+      hash_at = std::string::npos;
       ++i;
     } else {
       if (c == '#') hash_at = current.size();
       current += c;
     }
   }
-  if (hash_at && *hash_at + 1 < current.size()) {
-    std::string digits = current.substr(*hash_at + 1);
+  if (hash_at != std::string::npos && hash_at + 1 < current.size()) {
+    std::string digits = current.substr(hash_at + 1);
     bool all_digits = digits.size() <= 9;
     for (char d : digits) all_digits = all_digits && d >= '0' && d <= '9';
     if (all_digits && std::stoul(digits) > 0) {
       out.k = std::stoul(digits);
-      out.last_without_k = std::string(trim(std::string_view(current).substr(0, *hash_at)));
+      out.last_without_k = std::string(trim(std::string_view(current).substr(0, hash_at)));
     }
   }
   out.segments.push_back(std::string(trim(current)));
