@@ -1,0 +1,158 @@
+#include "server.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <memory>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app_log.h"
+#include "request_decode.h"
+
+namespace elmpad::headless {
+namespace {
+
+std::string sys_error(std::string_view call) { return std::string(call) + ": " + std::strerror(errno); }
+
+bool fill_address(const std::string& path, sockaddr_un& addr) {
+  if (path.size() >= sizeof addr.sun_path) return false;
+  addr = {};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.data(), path.size());
+  return true;
+}
+
+}  // namespace
+
+bool is_served(const std::string& path) {
+  sockaddr_un addr;
+  if (!fill_address(path, addr)) return false;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+namespace {
+
+bool blank(std::string_view line) { return line.find_first_not_of(" \t\r\n") == std::string_view::npos; }
+
+}  // namespace
+
+std::expected<Server, std::string> Server::listen(const std::string& socket_path) {
+  sockaddr_un addr;
+  if (!fill_address(socket_path, addr)) return std::unexpected("socket path too long: " + socket_path);
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(socket_path).parent_path(), ec);
+  if (ec) return std::unexpected("cannot create " + std::filesystem::path(socket_path).parent_path().string() + ": " + ec.message());
+
+  // The lock makes "is another instance starting or running?" one atomic
+  // question; the socket file alone cannot tell a slow start from a crash.
+  std::string lock_path = socket_path + ".lock";
+  int lock_fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT, 0600);
+  if (lock_fd < 0) return std::unexpected(sys_error("open " + lock_path));
+  ::fcntl(lock_fd, F_SETFD, FD_CLOEXEC);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (::fcntl(lock_fd, F_SETLK, &lock) != 0 || is_served(socket_path)) {
+    ::close(lock_fd);
+    return std::unexpected("another instance is already serving " + socket_path);
+  }
+  ::unlink(socket_path.c_str());  // a stale file left by a crash
+
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) {
+    ::close(lock_fd);
+    return std::unexpected(sys_error("socket"));
+  }
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0) {
+    auto err = sys_error("bind " + socket_path);
+    ::close(fd);
+    ::close(lock_fd);
+    return std::unexpected(err);
+  }
+  return Server(socket_path, fd, lock_fd);
+}
+
+Server::Server(Server&& other) noexcept
+    : path_(std::move(other.path_)),
+      listen_fd_(std::exchange(other.listen_fd_, -1)),
+      lock_fd_(std::exchange(other.lock_fd_, -1)) {}
+
+Server::~Server() {
+  if (listen_fd_ >= 0) ::close(listen_fd_);
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+}
+
+void Server::remove_socket() const { ::unlink(path_.c_str()); }
+
+void Server::serve(App& app) {
+  while (true) {
+    int fd = ::accept(listen_fd_, nullptr, nullptr);
+    if (fd < 0) {
+      // Out of descriptors or an aborted client: keep serving the others.
+      if (errno != EINTR) ::usleep(10000);
+      continue;
+    }
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    std::thread([&app, fd] { serve_connection(app, fd); }).detach();
+  }
+}
+
+void serve_connection(App& app, int fd) {
+  ClientConnection conn{std::make_shared<Peer>(fd), fd, {}};
+  std::string buffer;
+  char chunk[65536];
+  bool open = true;
+  while (open) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // A last request without its line feed still counts.
+      if (!blank(buffer)) buffer += '\n';
+      open = false;
+    } else {
+      buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = buffer.find('\n', start)) != std::string::npos; start = nl + 1) {
+      std::string_view line(buffer.data() + start, nl - start);
+      if (blank(line)) continue;
+      auto request = decode_request(line);
+      std::optional<Response> answer;
+      if (!request) {
+        answer = Response{request.error().id.value_or(0), false, std::nullopt,
+                          ErrorBody{"BAD_REQUEST", {{"detail", request.error().message}}}};
+      } else {
+        answer = app.handle(*request, conn);
+      }
+      if (!answer) {
+        open = false;  // the client left during a wait
+        start = buffer.size();
+        break;
+      }
+      if (!conn.peer->send_line(encode_server_msg(*answer))) {
+        open = false;
+        start = buffer.size();
+        break;
+      }
+    }
+    buffer.erase(0, start);
+    if (buffer.size() > kMaxRequestLine) {
+      conn.peer->send_line(encode_server_msg(Response{0, false, std::nullopt,
+                                                      ErrorBody{"BAD_REQUEST", {{"detail", "request line too long"}}}}));
+      open = false;
+    }
+  }
+  app.connection_closed(conn);
+  conn.peer->close();
+}
+
+}  // namespace elmpad::headless

@@ -1,0 +1,176 @@
+// The built app against real clients on its socket, with the test playing
+// the user on its standard input.
+#include <csignal>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "headless_app.h"
+#include "json_text.h"
+
+namespace elmpad::testing {
+namespace {
+
+std::string q(const std::string& s) { return json(s).dump(); }
+
+TEST(HeadlessSocket, TakesOverAStaleSocketRefusesASecondInstanceAndCleansUp) {
+  TempHome home;
+  make_stale_socket(home.socket_path());
+  {
+    HeadlessApp app(home);
+    AppClient client(home.socket_path());
+    ASSERT_TRUE(client.connected());
+    EXPECT_EQ(client.ask(R"({"id":1,"proto":1,"cmd":"status"})"), R"({"data":{"running":true,"tabs":[]},"id":1,"ok":true})");
+
+    auto second = run_elmpad({.home = home.path(), .program = HEADLESS_BIN});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, "elmwrite-headless: another instance is already serving " + home.socket_path() + "\n");
+
+    ::kill(app.child().pid(), SIGTERM);
+    EXPECT_TRUE(app.wait_for_output("elmwrite-headless: stopped"));
+    EXPECT_EQ(app.child().wait(), 0);
+  }
+  EXPECT_FALSE(std::filesystem::exists(home.socket_path()));
+}
+
+TEST(HeadlessSocket, BadRequestsGetAnErrorAndTheAppKeepsServing) {
+  TempHome home;
+  HeadlessApp app(home);
+  AppClient client(home.socket_path());
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"id":1,"proto":1,"cmd":"fly"})",
+       R"({"error":{"code":"BAD_REQUEST","params":{"detail":"unknown command `fly`"}},"id":1,"ok":false})"},
+      {R"({"id":2,"proto":1,"cmd":"read_section"})",
+       R"({"error":{"code":"BAD_REQUEST","params":{"detail":"missing field `path` for read_section"}},"id":2,"ok":false})"},
+      {R"({"id":3,"proto":9,"cmd":"status"})",
+       R"x({"error":{"code":"BAD_REQUEST","params":{"detail":"unsupported protocol version 9 (this application speaks 1)"}},"id":3,"ok":false})x"},
+      {R"([1,2])", R"({"error":{"code":"BAD_REQUEST","params":{"detail":"a request must be a JSON object"}},"id":0,"ok":false})"},
+      {R"({"id":4,"proto":1,"cmd":"execute_command","command":"warp"})",
+       R"({"error":{"code":"UNKNOWN_COMMAND","params":{"command":"warp","detail":"known commands: tab.close, tab.discard, tab.next, tab.previous, file.openTodayNote"}},"id":4,"ok":false})"},
+      {R"({"id":5,"proto":1,"cmd":"read_section","path":)" + q(home.path() + "/none.md") + "}",
+       R"({"error":{"code":"NOT_FOUND","params":{"detail":"no such file","path":)" + q(home.path() + "/none.md") +
+           R"(}},"id":5,"ok":false})"},
+      {R"({"id":6,"proto":1,"cmd":"open","path":)" + q(home.path() + "/none.png") + R"(,"wait":false})",
+       R"({"error":{"code":"NOT_FOUND","params":{"detail":"no such image","path":)" + q(home.path() + "/none.png") +
+           R"(}},"id":6,"ok":false})"},
+  };
+  for (const auto& [request, answer] : cases) EXPECT_EQ(client.ask(request), answer);
+  // Bad user commands, then the end of standard input: the app goes on.
+  app.user("fly away");
+  EXPECT_EQ(app.next_output(), "error: unknown command 'fly away' (type help)");
+  app.user("close /no/such.md");
+  EXPECT_EQ(app.next_output(), "error: no tab is open for /no/such.md");
+  app.child().close_stdin();
+  EXPECT_EQ(client.ask(R"({"id":7,"proto":1,"cmd":"status"})"), R"({"data":{"running":true,"tabs":[]},"id":7,"ok":true})");
+  // Nothing was written for the missing note.
+  EXPECT_FALSE(std::filesystem::exists(home.path() + "/none.md"));
+}
+
+TEST(HeadlessSocket, OpenWithWaitEndsWithTheUsersCloseOrDiscard) {
+  TempHome home;
+  HeadlessApp app(home);
+  std::string note = home.path() + "/new.md";
+  for (const char* verb : {"close", "discard"}) {
+    AppClient client(home.socket_path());
+    EXPECT_EQ(client.ask(R"({"id":5,"proto":1,"cmd":"open","path":)" + q(note) + R"(,"wait":true,"source":"git"})"),
+              R"({"data":{"path":)" + q(note) + R"(},"id":5,"ok":true})");
+    EXPECT_TRUE(std::filesystem::exists(note));  // a missing note is created
+    app.user(std::string(verb) + " " + note);
+    EXPECT_EQ(client.read_line(), std::string(R"({"event":"closed","id":5,"outcome":")") +
+                                      (verb == std::string("close") ? "done" : "discarded") + "\"}");
+    AppClient other(home.socket_path());
+    EXPECT_EQ(other.ask(R"({"id":1,"proto":1,"cmd":"status"})"), R"({"data":{"running":true,"tabs":[]},"id":1,"ok":true})");
+  }
+}
+
+TEST(HeadlessSocket, SessionsLiveWithTheirConnectionAndAttributeSidebarPosts) {
+  TempHome home;
+  HeadlessApp app(home);
+  auto a = std::make_unique<AppClient>(home.socket_path());
+  AppClient b(home.socket_path());
+  EXPECT_EQ(a->ask(R"({"id":1,"proto":1,"cmd":"attach_session","cwd":"/w","token":"t"})"),
+            R"({"data":{"session":1},"id":1,"ok":true})");
+  EXPECT_EQ(b.ask(R"({"id":1,"proto":1,"cmd":"attach_session","cwd":"/v"})"), R"({"data":{"session":2},"id":1,"ok":true})");
+  EXPECT_TRUE(app.wait_for_output("[sidebar] agent session 2 attached (/v)"));
+  AppClient poster(home.socket_path());
+  EXPECT_EQ(poster.ask(R"({"id":1,"proto":1,"session":1,"cmd":"post_message","text":"all done"})"), R"({"id":1,"ok":true})");
+  EXPECT_TRUE(app.wait_for_output("[sidebar] agent 1: all done"));
+  a.reset();
+  EXPECT_TRUE(app.wait_for_output("[sidebar] agent session 1 ended"));
+  EXPECT_EQ(poster.ask(R"({"id":2,"proto":1,"session":1,"cmd":"post_message","text":"late"})"),
+            R"({"error":{"code":"NOT_ON_INTERCOM","params":{"detail":"only an attached agent session can post to the sidebar"}},"id":2,"ok":false})");
+}
+
+TEST(HeadlessSocket, WaitForChangeWakesOnBatchedMessagesTimeoutAndFileChange) {
+  TempHome home;
+  std::string ws = home.make_dir("notes");
+  std::string note = home.write_file("notes/a.md", "# A\n");
+  HeadlessApp app(home);
+  AppClient agent(home.socket_path());
+  ASSERT_EQ(agent.ask(R"({"id":1,"proto":1,"cmd":"attach_session","cwd":)" + q(ws) + "}"),
+            R"({"data":{"session":1},"id":1,"ok":true})");
+  AppClient waiter(home.socket_path());
+
+  // Said while the agent was busy: one wake with both, in order.
+  app.user("say " + ws + " change this bit");
+  app.user("say " + ws + " actually that one");
+  EXPECT_TRUE(app.wait_for_output("[sidebar] you -> " + ws + ": actually that one"));
+  EXPECT_EQ(waiter.ask(R"({"id":2,"proto":1,"session":1,"cmd":"wait_for_change","workspace":)" + q(ws) + "}"),
+            R"({"data":{"messages":[{"context":{"file":null,"heading":null,"selection":null},"text":"change this bit"},)"
+            R"({"context":{"file":null,"heading":null,"selection":null},"text":"actually that one"}],"source":"message"},"id":2,"ok":true})");
+
+  EXPECT_EQ(waiter.ask(R"({"id":3,"proto":1,"session":1,"cmd":"wait_for_change","workspace":)" + q(ws) + R"(,"timeout_secs":0})"),
+            R"({"data":{"changed":false,"source":"timeout","timedOut":true},"id":3,"ok":true})");
+  EXPECT_EQ(waiter.ask(R"({"id":4,"proto":1,"cmd":"wait_for_change","path":)" + q(note) + R"(,"timeout_secs":0})"),
+            R"({"data":{"changed":false,"timedOut":true},"id":4,"ok":true})");
+
+  // A content change: keep editing until the wait, which took its baseline
+  // at some point, reports it.
+  waiter.send(R"({"id":5,"proto":1,"cmd":"wait_for_change","path":)" + q(note) + R"(,"timeout_secs":600})");
+  std::optional<std::string> woke;
+  for (int i = 0; i < 30 && !woke; ++i) {
+    home.write_file("notes/a.md", "# A\nedit " + std::to_string(i) + "\n");
+    woke = waiter.read_line(std::chrono::seconds(1));
+  }
+  EXPECT_EQ(woke, R"({"data":{"changed":true,"exists":true},"id":5,"ok":true})");
+}
+
+TEST(HeadlessSocket, ConcurrentWritersLoseNoEdit) {
+  TempHome home;
+  std::string note = home.write_file("n.md", "# A\n# B\n");
+  HeadlessApp app(home);
+  constexpr int kClients = 6, kEdits = 15;
+  std::vector<std::thread> threads;
+  for (int c = 0; c < kClients; ++c) {
+    threads.emplace_back([&, c] {
+      AppClient client(home.socket_path());
+      for (int e = 0; e < kEdits; ++e) {
+        std::string heading = c % 2 ? "A" : "B";
+        std::string answer = client.ask(R"({"id":1,"proto":1,"cmd":"write_section","path":)" + q(note) +
+                                        R"(,"heading":")" + heading + R"(","operation":"append","content":"c)" +
+                                        std::to_string(c) + "e" + std::to_string(e) + "\"}");
+        EXPECT_NE(answer.find(R"("ok":true)"), std::string::npos) << answer;
+        // A reader never sees a half-written file.
+        AppClient reader(home.socket_path());
+        std::string read = reader.ask(R"({"id":1,"proto":1,"cmd":"read_section","path":)" + q(note) + R"(,"heading":"A"})");
+        EXPECT_NE(read.find(R"("ok":true)"), std::string::npos) << read;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  std::string text = home.read_file("n.md");
+  for (int c = 0; c < kClients; ++c) {
+    for (int e = 0; e < kEdits; ++e) {
+      EXPECT_NE(text.find("c" + std::to_string(c) + "e" + std::to_string(e) + "\n"), std::string::npos);
+    }
+  }
+  // No temporary file is left behind.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(home.path())) ++entries;
+  EXPECT_EQ(entries, 2);  // n.md and Library
+}
+
+}  // namespace
+}  // namespace elmpad::testing
