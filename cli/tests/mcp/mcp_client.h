@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_app.h"
 #include "json_text.h"
 #include "run_elmpad.h"
 
@@ -69,6 +70,16 @@ bool eventually(Probe probe, std::chrono::seconds limit = std::chrono::seconds(3
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+/// Waits until `app` has received `count` requests with command `cmd`.
+inline bool wait_for_cmd(const FakeApp& app, const std::string& cmd, std::size_t count = 1) {
+  std::string needle = "\"cmd\":\"" + cmd + "\"";
+  return eventually([&] {
+    std::size_t seen = 0;
+    for (const auto& line : app.received()) seen += line.find(needle) != std::string::npos;
+    return seen >= count;
+  });
 }
 
 }  // namespace elmpad::testing

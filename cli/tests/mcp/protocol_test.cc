@@ -112,7 +112,7 @@ TEST_F(McpProtocol, ClosingStdinDuringACallEndsTheServer) {
   app.hold("wait_for_change");
   client_.send(McpClient::call_line("1", "wait_for_change", {{"path", file}}));
   client_.send(R"({"id":2,"method":"ping"})");
-  ASSERT_TRUE(app.wait_for_requests(2));  // attach_session, wait_for_change
+  ASSERT_TRUE(wait_for_cmd(app, "wait_for_change"));
   client_.child().close_stdin();
   EXPECT_EQ(client_.child().wait(), 0);
   EXPECT_EQ(client_.child().rest_of_out(), "");
