@@ -120,6 +120,14 @@ TEST_F(McpProtocol, ClosingStdinDuringACallEndsTheServer) {
   app.release();
 }
 
+TEST_F(McpProtocol, AClosedStandardOutputEndsTheServer) {
+  EXPECT_EQ(client_.ask(R"({"id":1,"method":"ping"})"), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+  client_.child().close_stdout();
+  client_.send(R"({"id":2,"method":"ping"})");
+  EXPECT_EQ(client_.child().wait(), 0);
+  EXPECT_EQ(client_.child().err(), "");
+}
+
 TEST_F(McpProtocol, EmptyInputEndsAtOnce) {
   client_.child().close_stdin();
   EXPECT_EQ(client_.child().wait(), 0);

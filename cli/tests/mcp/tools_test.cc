@@ -270,6 +270,28 @@ TEST_F(McpTools, OpeningToolsLaunchTheApp) {
   EXPECT_EQ(read_file(home_.path() + "/open.log"), "-a Elmwrite\n-a Elmwrite\n-a Elmwrite\n");
 }
 
+TEST_F(McpTools, RelativePathsNeedAWorkingDirectory) {
+  std::string gone = home_.make_dir("gone");
+  McpClient client({.home = home_.path(), .env = {{"FAKE_OPEN_MODE", "start"}}, .cwd = gone});
+  EXPECT_EQ(client.ask(R"({"id":1,"method":"ping"})"), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+  ASSERT_EQ(::rmdir(gone.c_str()), 0);
+  const std::string no_cwd = err_reply("NO_CWD", "No such file or directory (os error 2)");
+  for (const auto& [tool, arguments] : std::vector<std::pair<std::string, json>>{
+           {"open_file", {{"path", "a.md"}}},
+           {"reveal", {{"path", "a.md"}}},
+           {"open_folder", {{"path", "."}}},
+           {"read_section", {{"path", "a.md"}}},
+           {"write_section", {{"path", "a.md"}, {"operation", "append"}, {"content", "x"}}},
+           {"wait_for_change", {{"path", "a.md"}}},
+           {"wait_for_change", {{"path", file_}, {"workspace", "w"}}}}) {
+    EXPECT_EQ(client.call(tool, arguments), no_cwd) << tool;
+  }
+  // Absolute paths need no working directory.
+  EXPECT_EQ(client.call("read_section", {{"path", file_}}),
+            err_reply("NOT_RUNNING", "Elmwrite is not running — the live buffer only exists app-side; edit the file with your own tools instead"));
+  EXPECT_FALSE(exists(home_.path() + "/open.log"));
+}
+
 TEST_F(McpTools, AFailedLaunchIsAToolError) {
   auto client = start({{"FAKE_OPEN_MODE", "fail"}});
   EXPECT_EQ(client->call("open_file", {{"path", file_}}),
