@@ -113,6 +113,11 @@ void Child::close_stdin() {
   in_ = -1;
 }
 
+void Child::close_stdout() {
+  if (out_ >= 0) ::close(out_);
+  out_ = -1;
+}
+
 bool Child::pump(int timeout_ms) {
   pollfd fds[2];
   nfds_t n = 0;

@@ -50,6 +50,8 @@ class Child {
   /// Writes to the child's standard input.
   void write(const std::string& bytes);
   void close_stdin();
+  /// Stops reading the child's standard output: its next write fails.
+  void close_stdout();
   /// The next standard-output line without its "\n"; nullopt at end of
   /// output or after `limit`.
   std::optional<std::string> read_line(std::chrono::seconds limit = std::chrono::seconds(30));

@@ -1,0 +1,102 @@
+#include "mcp/json_rpc.h"
+
+#include <array>
+#include <string>
+
+#include "cli/version.h"
+#include "mcp/call_tool.h"
+#include "mcp/in_flight.h"
+#include "mcp/tool_catalogue.h"
+
+namespace elmpad::mcp {
+namespace {
+
+json initialize_result(const json& params) {
+  json version = kDefaultProtocolVersion;
+  if (params.is_object()) {
+    if (auto it = params.find("protocolVersion"); it != params.end() && it->is_string()) version = *it;
+  }
+  return json{{"capabilities", {{"tools", json::object()}}},
+              {"protocolVersion", std::move(version)},
+              {"serverInfo", {{"name", "elmpad"}, {"version", kVersion}}}};
+}
+
+json tools_call(json id, const json& params) {
+  std::string name;
+  json arguments = json::object();
+  if (params.is_object()) {
+    if (auto it = params.find("name"); it != params.end() && it->is_string()) name = it->get<std::string>();
+    if (auto it = params.find("arguments"); it != params.end()) arguments = *it;
+  }
+  ToolOutcome outcome;
+  {
+    InFlightScope in_flight(id);
+    outcome = call_tool(name, arguments);
+  }
+  if (auto* error = std::get_if<ProtocolError>(&outcome)) {
+    return rpc_error(std::move(id), error->code, std::move(error->message));
+  }
+  return rpc_result(std::move(id), std::move(std::get<json>(outcome)));
+}
+
+struct Method {
+  std::string_view name;
+  json (*answer)(json id, const json& params);
+};
+
+constexpr std::array<Method, 4> kMethods = {{
+    {"ping", [](json id, const json&) { return rpc_result(std::move(id), json::object()); }},
+    {"initialize", [](json id, const json& params) { return rpc_result(std::move(id), initialize_result(params)); }},
+    {"tools/list", [](json id, const json&) { return rpc_result(std::move(id), json{{"tools", tool_schemas()}}); }},
+    {"tools/call", tools_call},
+}};
+
+bool is_white_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
+}
+
+}  // namespace
+
+json rpc_result(json id, json result) {
+  return json{{"id", std::move(id)}, {"jsonrpc", "2.0"}, {"result", std::move(result)}};
+}
+
+json rpc_error(json id, std::int64_t code, std::string message) {
+  return json{{"error", {{"code", code}, {"message", std::move(message)}}}, {"id", std::move(id)}, {"jsonrpc", "2.0"}};
+}
+
+bool is_blank(std::string_view line) {
+  std::size_t i = 0;
+  while (i < line.size()) {
+    auto byte = static_cast<unsigned char>(line[i]);
+    int length = byte < 0x80 ? 1 : byte >> 5 == 0x6 ? 2 : byte >> 4 == 0xE ? 3 : 4;
+    if (i + length > line.size()) return false;
+    char32_t c = length == 1 ? byte : byte & (0x7F >> length);
+    for (int k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(line[i + k]) & 0x3F);
+    if (!is_white_space(c)) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::optional<json> handle_line(std::string_view line) {
+  if (is_blank(line)) return std::nullopt;
+  auto message = parse_json(line);
+  if (!message) return rpc_error(nullptr, kParseError, "parse error: " + message.error());
+  // Only an object can carry an id; batches and bare values are dropped.
+  if (!message->is_object()) return std::nullopt;
+  auto id = message->find("id");
+  if (id == message->end()) return std::nullopt;
+  std::string method;
+  if (auto it = message->find("method"); it != message->end() && it->is_string()) method = it->get<std::string>();
+  json params;
+  if (auto it = message->find("params"); it != message->end()) params = std::move(*it);
+  for (const auto& entry : kMethods) {
+    if (entry.name == method) return entry.answer(std::move(*id), params);
+  }
+  return rpc_error(std::move(*id), kMethodNotFound, "method not found: " + method);
+}
+
+}  // namespace elmpad::mcp

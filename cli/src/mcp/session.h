@@ -1,0 +1,39 @@
+// Attachment to the application's agent session, and the plain connection
+// attempt of the tools that must never launch the application.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "cli/run_err.h"
+#include "cli/unique_fd.h"
+
+namespace elmpad::mcp {
+
+/// The session the application granted; 0 while not attached. Written once,
+/// under the SESSION_CONN lock; read without it.
+extern std::atomic<std::uint64_t> SESSION_ID;
+
+/// The connection over which the session was granted. The session lasts
+/// while it stays open, so it is kept until the process ends.
+struct SessionConn {
+  std::mutex mu;  // held for a whole attempt, never with another lock
+  UniqueFd socket;  // guarded by mu
+};
+extern SessionConn& SESSION_CONN;
+
+/// One attempt at attaching, unless already attached. Silent: any failure
+/// leaves SESSION_ID at 0 and no connection open. Main thread only; costs up
+/// to two seconds when the application accepts but does not answer.
+void ensure_session();
+
+/// SESSION_ID as a request's "session" member: absent while it is 0.
+std::optional<std::uint64_t> request_session();
+
+/// One plain connection attempt: "NO_HOME" when HOME is unset, nullopt when
+/// nobody answers (for whatever reason), else the connected socket.
+Result<std::optional<UniqueFd>> connect_only();
+
+}  // namespace elmpad::mcp

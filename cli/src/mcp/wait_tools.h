@@ -1,0 +1,30 @@
+// wait_for_change, the one tool a client can cancel while it runs, and
+// post_message, which never fails merely because nobody saw the message.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cli/run_err.h"
+#include "json_text.h"
+
+namespace elmpad::mcp {
+
+struct WaitArgs {
+  std::optional<std::string> path;       // at least one of path and workspace
+  std::optional<std::string> workspace;
+  std::optional<std::string> name;
+  std::optional<std::uint64_t> timeout_seconds;  // passed on unchanged
+};
+
+/// Blocks until the application answers, or until the client cancels the
+/// call, which yields {"cancelled":true,"changed":false,"source":"cancelled"}.
+/// Never launches the app: "NOT_RUNNING" when it is absent.
+Result<json> wait_for_change(const WaitArgs& args);
+
+/// Never launches the app; absent or refusing, the answer is
+/// {"delivered":false,"ok":true}.
+Result<json> post_message(const std::string& text);
+
+}  // namespace elmpad::mcp
