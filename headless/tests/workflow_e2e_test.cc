@@ -111,7 +111,7 @@ TEST(Workflow, AgentReadsWritesConflictsPostsAndWaits) {
   json written = payload(call(mcp, 3, "write_section",
                               {{"path", note}, {"heading", "Plan::Tasks"}, {"operation", "replace"},
                                {"content", "- ship it"}, {"baseHash", token}}));
-  EXPECT_EQ(written["heading"], "Plan::Tasks");
+  EXPECT_EQ(written["heading"], "Tasks");  // the shortest anchor that names the section
   EXPECT_EQ(home.read_file("notes/plan.md"), "# Plan\n## Tasks\n\n- ship it\n");
   std::string stale = call(mcp, 4, "write_section",
                            {{"path", note}, {"heading", "Plan::Tasks"}, {"operation", "replace"},
