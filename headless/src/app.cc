@@ -126,8 +126,10 @@ std::optional<ErrorBody> App::open_path(const std::string& path, std::optional<T
     print_line("created " + path);
   }
   bool waiting = waiter.has_value();
-  workspace_.open_tab(path, std::move(waiter), source);
-  print_line("tab: " + path + (waiting ? " (waiting" + (source ? " for " + *source : std::string()) + ")" : ""));
+  // Clients send paths as typed ("/w/./a.md"); a tab shows where the file is.
+  const std::string tab = real_or_same(path);
+  workspace_.open_tab(tab, std::move(waiter), source);
+  print_line("tab: " + tab + (waiting ? " (waiting" + (source ? " for " + *source : std::string()) + ")" : ""));
   return std::nullopt;
 }
 
@@ -142,8 +144,9 @@ Response App::open_folder(std::uint64_t id, const cmd::OpenFolder& c) {
   if (kind_of(c.path) != Kind::kDirectory) {
     return refuse(id, "NOT_A_DIRECTORY", {{"path", c.path}, {"detail", "not an existing folder"}});
   }
-  workspace_.set_folder(c.path);
-  print_line("folder: " + c.path);
+  const std::string folder = real_or_same(c.path);
+  workspace_.set_folder(folder);
+  print_line("folder: " + folder);
   return ok(id, json{{"folder", c.path}});
 }
 
