@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 
+#include "cli/connection.h"
 #include "cli/run_err.h"
 #include "cli/unique_fd.h"
 
@@ -29,6 +30,13 @@ struct LaunchTiming {
 /// "STALE_SOCKET".
 Result<Reached> connect_or_launch();
 Result<Reached> connect_or_launch(const LaunchTiming& timing);
+
+/// connect_or_launch, with the connection wrapped in its two handles.
+struct AppConnection {
+  Connection conn;
+  bool launched = false;
+};
+Result<AppConnection> connect_or_launch_app();
 
 /// Starts `open -a <app>` without waiting for it; failures are ignored.
 void perform_activation(const std::string& app);

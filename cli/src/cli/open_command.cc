@@ -32,25 +32,21 @@ std::string refusal_text(const Answer& answer, const char* fallback) {
 }
 
 int open_folder(const std::string& path, bool json_output) {
-  auto reached = connect_or_launch();
-  if (!reached) {
-    fail(json_output, reached.error());
+  auto app = connect_or_launch_app();
+  if (!app) {
+    fail(json_output, app.error());
     return 1;
   }
-  auto conn = make_connection(std::move(reached->socket));
-  if (!conn) {
-    fail(json_output, conn.error());
-    return 1;
-  }
+  Connection& conn = app->conn;
   const std::string text = path_text(path);
-  if (auto sent = send(conn->socket.get(), Request{.id = 1, .cmd = cmd::OpenFolder{text}}); !sent) {
+  if (auto sent = send(conn.socket.get(), Request{.id = 1, .cmd = cmd::OpenFolder{text}}); !sent) {
     fail(json_output, sent.error());
     return 1;
   }
   // The window for the folder is on its way: bring a running app forward now,
   // whatever the answer says.
-  if (!reached->launched) perform_activation(kAppName);
-  auto answer = read_response(conn->reader, 1);
+  if (!app->launched) perform_activation(kAppName);
+  auto answer = read_response(conn.reader, 1);
   if (!answer) {
     fail(json_output, answer.error());
     return 1;
@@ -65,26 +61,22 @@ int open_folder(const std::string& path, bool json_output) {
 
 int open_files(const std::vector<std::string>& paths, bool wait, bool json_output,
                const std::optional<std::string>& source) {
-  auto reached = connect_or_launch();
-  if (!reached) {
-    fail(json_output, reached.error());
+  auto app = connect_or_launch_app();
+  if (!app) {
+    fail(json_output, app.error());
     return 1;
   }
-  auto conn = make_connection(std::move(reached->socket));
-  if (!conn) {
-    fail(json_output, conn.error());
-    return 1;
-  }
+  Connection& conn = app->conn;
   json opened = json::array();
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const std::uint64_t id = i + 1;
     std::string text = path_text(paths[i]);
     Request request{.id = id, .cmd = cmd::Open{.path = text, .wait = wait, .source = source}};
-    if (auto sent = send(conn->socket.get(), request); !sent) {
+    if (auto sent = send(conn.socket.get(), request); !sent) {
       fail(json_output, sent.error());
       return 1;
     }
-    auto answer = read_response(conn->reader, id);
+    auto answer = read_response(conn.reader, id);
     if (!answer) {
       fail(json_output, answer.error());
       return 1;
@@ -96,13 +88,13 @@ int open_files(const std::vector<std::string>& paths, bool wait, bool json_outpu
     }
     opened.push_back(std::move(text));
   }
-  if (!reached->launched) perform_activation(kAppName);
+  if (!app->launched) perform_activation(kAppName);
 
   if (!wait) {
     if (json_output) print_success(json{{"opened", std::move(opened)}});
     return 0;
   }
-  auto outcome = read_event(conn->reader);
+  auto outcome = read_event(conn.reader);
   if (!outcome) {
     fail(json_output, outcome.error());
     return 1;

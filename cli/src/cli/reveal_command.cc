@@ -20,27 +20,23 @@ int reveal(const std::string& file, const std::optional<std::string>& heading, b
     return 2;
   }
 
-  auto reached = connect_or_launch();
-  if (!reached) {
-    fail(json_output, reached.error());
+  auto app = connect_or_launch_app();
+  if (!app) {
+    fail(json_output, app.error());
     return 1;
   }
-  auto conn = make_connection(std::move(reached->socket));
-  if (!conn) {
-    fail(json_output, conn.error());
-    return 1;
-  }
+  Connection& conn = app->conn;
   const std::string text = path_text(path);
   // The heading is passed through for the app to match; one typed with bytes
   // that are not UTF-8 is converted like a path rather than refused.
   std::optional<std::string> heading_text;
   if (heading) heading_text = utf8_lossy(*heading);
-  if (auto sent = send(conn->socket.get(), Request{.id = 1, .cmd = cmd::Reveal{text, heading_text}}); !sent) {
+  if (auto sent = send(conn.socket.get(), Request{.id = 1, .cmd = cmd::Reveal{text, heading_text}}); !sent) {
     fail(json_output, sent.error());
     return 1;
   }
-  if (!reached->launched) perform_activation(kAppName);
-  auto answer = read_response(conn->reader, 1);
+  if (!app->launched) perform_activation(kAppName);
+  auto answer = read_response(conn.reader, 1);
   if (!answer) {
     fail(json_output, answer.error());
     return 1;
