@@ -145,6 +145,9 @@ struct WriteCase {
   std::string after;
 };
 
+// Test listings name a case by its name, not by its bytes.
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+
 class WriteSectionCase : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(WriteSectionCase, ProducesTheDocument) {
