@@ -51,6 +51,20 @@ constexpr std::array<Method, 4> kMethods = {{
     {"tools/call", tools_call},
 }};
 
+// The parser quotes the token it stopped in, which can be nearly the whole
+// line (an unterminated string of megabytes): only its start is kept, so the
+// reply never echoes the line.
+std::string parse_error_message(std::string description) {
+  constexpr std::size_t kMaxDescription = 200;
+  if (description.size() > kMaxDescription) {
+    std::size_t cut = kMaxDescription;
+    while (cut > 0 && (static_cast<unsigned char>(description[cut]) & 0xC0) == 0x80) --cut;
+    description.resize(cut);
+    description += "\u2026";
+  }
+  return "parse error: " + description;
+}
+
 bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
@@ -84,7 +98,7 @@ bool is_blank(std::string_view line) {
 std::optional<json> handle_line(std::string_view line) {
   if (is_blank(line)) return std::nullopt;
   auto message = parse_json(line);
-  if (!message) return rpc_error(nullptr, kParseError, "parse error: " + message.error());
+  if (!message) return rpc_error(nullptr, kParseError, parse_error_message(std::move(message).error()));
   // Only an object can carry an id; batches and bare values are dropped.
   if (!message->is_object()) return std::nullopt;
   auto id = message->find("id");

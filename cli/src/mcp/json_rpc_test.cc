@@ -75,13 +75,21 @@ TEST_F(HandleLine, IdsOfEveryTypeAreEchoedUnchanged) {
 TEST_F(HandleLine, MalformedLinesGetAParseErrorWithNullId) {
   for (std::string line : {std::string("not json"), std::string(R"({"id":1,"method":"ping"} x)"),
                            std::string(R"({"id":1,"method":"ping")"), std::string(200000, '['),
-                           std::string(300, '[') + std::string(300, ']')}) {
+                           std::string(300, '[') + std::string(300, ']'),
+                           // The parser quotes the token it failed in: here nearly the whole line.
+                           "\"" + std::string(100000, 'x'), R"({"id":1,"x":)" + std::string(100000, '1') + "e}",
+                           [] {
+                             std::string text = "\"";
+                             for (int i = 0; i < 50000; ++i) text += "é";
+                             return text;
+                           }()}) {
     auto reply = handle_line(line);
     ASSERT_TRUE(reply.has_value());
     std::string text = compact(*reply);
     EXPECT_TRUE(text.starts_with(R"({"error":{"code":-32700,"message":"parse error: )")) << text;
     EXPECT_TRUE(text.ends_with(R"("},"id":null,"jsonrpc":"2.0"})")) << text;
     EXPECT_LT(text.size(), 1000u);  // the line itself is not echoed
+    EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos) << text;  // not cut inside a character
   }
 }
 

@@ -1,5 +1,7 @@
 // Cancelling a blocking wait_for_change with notifications/cancelled while
 // the main loop is busy with it.
+#include <dirent.h>
+
 #include "fake_app.h"
 #include "mcp_client.h"
 #include "temp_home.h"
@@ -18,6 +20,16 @@ std::string cancel_line(const std::string& request_id) {
 // no sign of it; a pause before releasing the fake makes a wrong match
 // observable. It never makes a correct server fail.
 void let_the_reader_catch_up() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
+
+// The descriptors `pid` has open; -1 where the system does not list them.
+int open_descriptors(pid_t pid) {
+  DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (::readdir(dir) != nullptr) ++count;
+  ::closedir(dir);
+  return count;
+}
 
 class McpCancel : public ::testing::Test {
  protected:
@@ -92,6 +104,25 @@ TEST_F(McpCancel, AWaitThatBreaksWithoutCancellationIsAnError) {
   app_.reply("wait_for_change", {"{\"id\":1,\"ok\":tru"});
   std::string reply = client_.call("wait_for_change", {{"path", file_}});
   EXPECT_TRUE(reply.find(R"(\"code\":\"PROTO_ERROR\")") != std::string::npos) << reply;
+}
+
+TEST_F(McpCancel, NoDescriptorOutlivesItsCall) {
+  EXPECT_EQ(client_.ask(R"({"id":1,"method":"ping"})"), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+  int before = open_descriptors(client_.child().pid());
+  if (before < 0) GTEST_SKIP() << "no /proc to count descriptors";
+  for (int round = 0; round < 3; ++round) {
+    app_.hold("wait_for_change");
+    client_.send(McpClient::call_line("7", "wait_for_change", {{"path", file_}}));
+    ASSERT_TRUE(wait_for_cmd(app_, "wait_for_change", round + 1));
+    client_.send(cancel_line("7"));
+    EXPECT_EQ(client_.next(), ok_reply(kCancelled, "7"));
+    app_.hang_up_on("read_section");
+    EXPECT_EQ(client_.call("read_section", {{"path", file_}}), err_reply("CHANNEL_CLOSED", "connection closed by app"));
+    app_.reply("execute_command", {R"({"id":1,"ok":false})"});
+    EXPECT_EQ(client_.call("execute_command", {{"id", "x"}}), err_reply("EXECUTE_FAILED", "request failed"));
+    EXPECT_EQ(client_.call("read_section", {{"path", home_.path()}}), err_reply("PATH_IS_DIRECTORY", home_.path()));
+  }
+  EXPECT_EQ(open_descriptors(client_.child().pid()), before);
 }
 
 }  // namespace
