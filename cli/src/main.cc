@@ -33,6 +33,9 @@ int main(int argc, char** argv) {
   // A write to a connection the app has closed must fail with EPIPE, not
   // kill the process.
   std::signal(SIGPIPE, SIG_IGN);
+  // A parent may hand down SIGCHLD ignored; children would then be reaped
+  // unseen, and waiting for `open` would fail although it ran.
+  std::signal(SIGCHLD, SIG_DFL);
   std::vector<std::string> args(argv + 1, argv + argc);
   return elmpad::run_with(args);
 }
