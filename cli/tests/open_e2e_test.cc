@@ -80,6 +80,18 @@ TEST_F(OpenTest, FilesInArgumentOrderAsTyped) {
   EXPECT_EQ(open_log(), "-a Elmwrite\n");  // once, after the last answer
 }
 
+// Subcommand words count only in first place; later they are file names.
+TEST_F(OpenTest, SubcommandWordsLaterAreFiles) {
+  FakeApp app(home_.path());
+  for (const std::string word : {"status", "reveal", "mcp"}) {
+    auto r = run({"--json", word});
+    EXPECT_EQ(r.status, 0) << word;
+    EXPECT_EQ(r.out, success_line("{\"opened\":[" + quoted(work_ + "/" + word) + "]}"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(app.received().back(), open_request(1, work_ + "/" + word, false));
+  }
+}
+
 TEST_F(OpenTest, SourceGoesWithEveryFileButNotWithAFolder) {
   FakeApp app(home_.path());
   EXPECT_EQ(run({"--source", "cli", "a.md", "--source", "tool", "b.md"}).status, 0);
