@@ -97,6 +97,20 @@ TEST_F(LaunchTest, WaitOnALaunchedApp) {
   EXPECT_EQ(home_.read_file("open.log"), "-a Elmwrite\n");
 }
 
+// A parent that ignores SIGCHLD hands that down; the launch must still see
+// how `open` ended.
+TEST_F(LaunchTest, ParentIgnoringChildSignals) {
+  auto r = run_elmpad({.args = {"-e", "$SIG{CHLD} = 'IGNORE'; exec @ARGV or die", ELMPAD_BIN, "a.md"},
+                       .home = home_.path(),
+                       .env = {{"FAKE_OPEN_MODE", "start"}, {"FAKE_APP_DELAY_MS", "100"}},
+                       .cwd = work_,
+                       .program = "/usr/bin/perl"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, kNotice);
+  EXPECT_EQ(app_log(1), open_request(1, work_ + "/a.md", false));
+}
+
 TEST_F(LaunchTest, FailingOpen) {
   const std::string message = "`open -a Elmwrite` failed \u2014 is the app installed?";
   for (const auto& args : std::vector<std::vector<std::string>>{{"a.md"}, {"sub"}, {"reveal", "a.md"}}) {

@@ -80,6 +80,18 @@ TEST_F(OpenTest, FilesInArgumentOrderAsTyped) {
   EXPECT_EQ(open_log(), "-a Elmwrite\n");  // once, after the last answer
 }
 
+// Subcommand words count only in first place; later they are file names.
+TEST_F(OpenTest, SubcommandWordsLaterAreFiles) {
+  FakeApp app(home_.path());
+  for (const std::string word : {"status", "reveal", "mcp"}) {
+    auto r = run({"--json", word});
+    EXPECT_EQ(r.status, 0) << word;
+    EXPECT_EQ(r.out, success_line("{\"opened\":[" + quoted(work_ + "/" + word) + "]}"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(app.received().back(), open_request(1, work_ + "/" + word, false));
+  }
+}
+
 TEST_F(OpenTest, SourceGoesWithEveryFileButNotWithAFolder) {
   FakeApp app(home_.path());
   EXPECT_EQ(run({"--source", "cli", "a.md", "--source", "tool", "b.md"}).status, 0);
@@ -389,6 +401,35 @@ TEST_F(OpenTest, NoDescriptorLeftForTheReader) {
     EXPECT_EQ(r.err, "elmpad: Too many open files (os error 24)\n");
   }
   EXPECT_EQ(app.received(), std::vector<std::string>{});
+}
+
+// Started with a standard stream closed, the tool must not let the app's
+// socket take its place: what it reports would otherwise go to the app.
+TEST_F(OpenTest, ClosedStandardStreamsAreNotTakenByTheConnection) {
+  FakeApp app(home_.path());
+  const std::string refusal = R"({"id":1,"ok":false,"error":{"code":"NOPE"}})";
+  struct Case {
+    std::string redirect;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"2>&-", {"a.md"}},
+      {">&-", {"--json", "a.md"}},
+      {"<&- >&- 2>&-", {"--json", "a.md"}},
+  };
+  for (const auto& c : cases) {
+    const auto before = app.received().size();
+    app.reply("open", {refusal});
+    std::vector<std::string> args = {"-c", "exec \"$0\" \"$@\" " + c.redirect, ELMPAD_BIN};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto r = run_elmpad({.args = args, .home = home_.path(), .cwd = work_, .program = "/bin/sh"});
+    EXPECT_EQ(r.status, 1) << c.redirect;
+    EXPECT_EQ(r.out, "") << c.redirect;
+    EXPECT_EQ(r.err, "") << c.redirect;
+    ASSERT_TRUE(app.wait_until_idle());
+    EXPECT_EQ(app.received().size(), before + 1) << c.redirect;
+    EXPECT_EQ(app.received().back(), open_request(1, work_ + "/a.md", false)) << c.redirect;
+  }
 }
 
 TEST_F(OpenTest, NoCurrentDirectory) {

@@ -60,7 +60,7 @@ std::expected<json, std::string> parse_json(std::string_view text, ParseOptions 
   }
   try {
     if (options.duplicates_at == nullptr) return json::parse(text);
-    // The location of each open container: its key in the parent ("[]" for
+    // The location of each open container: the steps from the top ("[]" for
     // array elements), and the keys seen so far when it is an object.
     struct Open {
       std::string location;
@@ -73,7 +73,7 @@ std::expected<json, std::string> parse_json(std::string_view text, ParseOptions 
       if (open.empty()) return std::string();
       const Open& parent = open.back();
       std::string step = parent.is_object ? last_key : "[]";
-      return parent.location.empty() ? step : parent.location + "/" + step;
+      return parent.location + "/" + step;
     };
     auto* duplicates = options.duplicates_at;
     json::parser_callback_t watch = [&](int, json::parse_event_t event, json& parsed) {

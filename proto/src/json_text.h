@@ -28,9 +28,11 @@ std::expected<std::string, std::string> json_string(std::string_view text);
 
 struct ParseOptions {
   /// When set, receives the location of every object in which a key was
-  /// given twice ("" for the top level, "error" for the object under the
-  /// top-level key "error", and so on, joined by '/'). The library itself
-  /// silently keeps the last value; the caller decides whether that matters.
+  /// given twice: "" for the top level, and each step below it prefixed by
+  /// '/' ("/error" for the object under the top-level key "error", "/[]" for
+  /// an array element), so that no key, not even "", can pose as another
+  /// place. The library itself silently keeps the last value; the caller
+  /// decides whether that matters.
   std::vector<std::string>* duplicates_at = nullptr;
 };
 

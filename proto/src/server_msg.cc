@@ -43,7 +43,7 @@ std::optional<Response> as_response(const json& obj, const std::vector<std::stri
   Response r{*id_value, ok->get<bool>(), std::nullopt, std::nullopt};
   if (auto data = obj.find("data"); data != obj.end() && !data->is_null()) r.data = *data;
   if (auto error = obj.find("error"); error != obj.end() && !error->is_null()) {
-    if (has_duplicates_at(duplicates, "error")) return std::nullopt;
+    if (has_duplicates_at(duplicates, "/error")) return std::nullopt;
     r.error = as_error_body(*error);
     if (!r.error) return std::nullopt;
   }

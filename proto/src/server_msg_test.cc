@@ -73,6 +73,21 @@ TEST(DecodeServerMsg, RepeatedKeysInsideParamsAndDataKeepTheLast) {
   EXPECT_TRUE(response(decode_server_msg(R"({"id":1,"ok":true,"data":{"k":1,"k":2}})")));
 }
 
+// Repeats below the top level, however their keys are named, are no repeats
+// of the record's own keys or of the error body's.
+TEST(DecodeServerMsg, RepeatedKeysFurtherDownAreNotMistakenForTheRecords) {
+  for (const char* line : {
+           R"({"id":1,"ok":true,"":{"k":1,"k":2}})",
+           R"({"id":1,"ok":false,"error":{"code":"X"},"":{"error":{"k":1,"k":2}}})",
+           R"({"id":1,"ok":false,"error":{"code":"X"},"data":{"error":{"code":"A","code":"B"}}})",
+           R"({"id":1,"ok":true,"x":[{"k":1,"k":2}]})",
+       }) {
+    EXPECT_TRUE(response(decode_server_msg(line))) << line;
+  }
+  EXPECT_TRUE(event(decode_server_msg(R"({"id":1,"event":"e","":{"k":1,"k":2}})")));
+  EXPECT_TRUE(event(decode_server_msg(R"({"id":1,"event":"e","error":{"k":1,"k":2}})")));
+}
+
 TEST(DecodeServerMsg, Whitespace) {
   EXPECT_TRUE(response(decode_server_msg(" \t{\"id\":1,\"ok\":true}  \r\n")));
   auto junk = decode_server_msg("{\"id\":1,\"ok\":true} x\n");
