@@ -30,6 +30,16 @@ TEST_F(CliTest, HelpAndVersion) {
   EXPECT_EQ(v.err, "");
 }
 
+TEST_F(CliTest, OutputThatCannotBeWrittenIsNoSuccess) {
+  for (const char* command : {" --version", " --help", " status --json", " status"}) {
+    auto r = run_elmpad({.args = {"-c", std::string("exec \"$0\"") + command + " >/dev/full", ELMPAD_BIN},
+                         .home = home_.path(),
+                         .program = "/bin/sh"});
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_EQ(r.err, "elmpad: cannot write to standard output: No space left on device (os error 28)\n") << command;
+  }
+}
+
 TEST_F(CliTest, UsageErrorsGoToStderrAsTextEvenUnderJson) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{}, "missing file argument"},

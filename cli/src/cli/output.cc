@@ -22,7 +22,16 @@ void fail(bool json_output, const RunErr& err) {
 
 void print_success(json data) { print_out(compact(success_envelope(std::move(data))) + "\n"); }
 
-void print_out(std::string_view text) { (void)write_all(STDOUT_FILENO, text); }
+namespace {
+int first_stdout_error = 0;  // main thread only
+}  // namespace
+
+void print_out(std::string_view text) {
+  int err = write_all(STDOUT_FILENO, text);
+  if (err != 0 && first_stdout_error == 0) first_stdout_error = err;
+}
+
+int stdout_error() { return first_stdout_error; }
 void print_err(std::string_view text) { (void)write_all(STDERR_FILENO, text); }
 
 }  // namespace elmpad

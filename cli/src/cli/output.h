@@ -23,9 +23,15 @@ void fail(bool json_output, const RunErr& err);
 /// Prints the success envelope around `data` as one line on standard output.
 void print_success(json data);
 
-/// Writes `text` to standard output / standard error, ignoring failures
-/// (there is nowhere left to report them).
+/// Writes `text` to standard output. A failed write is remembered for
+/// stdout_error(): the front end must not report success for output that
+/// never arrived.
 void print_out(std::string_view text);
+/// Writes `text` to standard error, ignoring failures (there is nowhere left
+/// to report them).
 void print_err(std::string_view text);
+
+/// The errno of the first failed write to standard output, or 0.
+int stdout_error();
 
 }  // namespace elmpad

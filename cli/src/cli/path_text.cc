@@ -27,6 +27,9 @@ std::string absolute_path(std::string_view cwd, std::string_view path) {
 std::string path_text(std::string_view path) { return utf8_lossy(path); }
 
 FileKind file_kind(const std::string& path) {
+  // A path with a NUL byte names nothing: the system would see only the
+  // part before it.
+  if (path.find('\0') != std::string::npos) return FileKind::kMissing;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return FileKind::kMissing;
   return S_ISDIR(st.st_mode) ? FileKind::kDirectory : FileKind::kOther;

@@ -20,7 +20,7 @@ struct Overload : F... {
 }  // namespace
 
 int run_with(const std::vector<std::string>& args) {
-  return std::visit(
+  int status = std::visit(
       Overload{
           [](const cli::UsageError& e) {
             print_err("elmpad: " + e.message + "\n\n" + std::string(kUsage) + "\n");
@@ -40,6 +40,13 @@ int run_with(const std::vector<std::string>& args) {
           [](const cli::Open& c) { return open(c.files, c.wait, c.json, c.source); },
       },
       parse(args));
+  // What the user asked for did not reach them (a full disk, a closed pipe):
+  // that is no success, whatever the command itself achieved.
+  if (status == 0 && stdout_error() != 0) {
+    print_err("elmpad: cannot write to standard output: " + RunErr::from_errno("", stdout_error()).message + "\n");
+    return 1;
+  }
+  return status;
 }
 
 }  // namespace elmpad

@@ -1,0 +1,24 @@
+#include "cli/path_text.h"
+
+#include <gtest/gtest.h>
+
+namespace elmpad {
+namespace {
+
+TEST(FileKind, WhatAPathNames) {
+  EXPECT_EQ(file_kind("/tmp"), FileKind::kDirectory);
+  EXPECT_EQ(file_kind("/dev/null"), FileKind::kOther);
+  EXPECT_EQ(file_kind("/no/such/path"), FileKind::kMissing);
+  // The system would stop reading at the NUL and look at /tmp.
+  EXPECT_EQ(file_kind(std::string("/tmp\0x", 6)), FileKind::kMissing);
+}
+
+TEST(AbsolutePath, JoinsWithoutNormalising) {
+  EXPECT_EQ(absolute_path("/w", "./a.md"), "/w/./a.md");
+  EXPECT_EQ(absolute_path("/w", ""), "/w/");
+  EXPECT_EQ(absolute_path("/w", "/abs/../x"), "/abs/../x");
+  EXPECT_EQ(path_text("/w/caf\xe9.md"), "/w/caf\xEF\xBF\xBD.md");
+}
+
+}  // namespace
+}  // namespace elmpad
