@@ -302,7 +302,7 @@ std::expected<std::string, std::string> App::close_tab(const std::string& path, 
   auto waiters = workspace_.close_tab(*tab);
   if (!waiters) return std::unexpected("no tab is open for " + path);
   for (const auto& w : *waiters) {
-    w.peer->send_line(encode_server_msg(Event{w.id, "closed", outcome}));
+    w.peer->send_event(encode_server_msg(Event{w.id, "closed", outcome}));
   }
   std::string line = "closed " + *tab + " (" + std::string(outcome_text(outcome)) + ")";
   print_line(line);

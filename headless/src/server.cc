@@ -131,15 +131,13 @@ void serve_connection(App& app, int fd) {
         answer = Response{request.error().id.value_or(0), false, std::nullopt,
                           ErrorBody{"BAD_REQUEST", {{"detail", request.error().message}}}};
       } else {
+        conn.peer->hold_events();
         answer = app.handle(*request, conn);
       }
-      if (!answer) {
-        open = false;  // the client left during a wait
-        start = buffer.size();
-        break;
-      }
-      if (!conn.peer->send_line(encode_server_msg(*answer))) {
-        open = false;
+      const bool sent = answer && conn.peer->send_line(encode_server_msg(*answer));
+      conn.peer->release_events();
+      if (!sent) {
+        open = false;  // the client left during a wait, or the write broke
         start = buffer.size();
         break;
       }
