@@ -34,7 +34,7 @@ class UniqueFd {
 };
 
 /// Marks `fd` close-on-exec, so children such as `open` and `ps` never
-/// inherit a connection (macOS has no SOCK_CLOEXEC).
+/// inherit a connection (macOS cannot set it when the socket is made).
 void set_cloexec(int fd);
 
 /// A close-on-exec duplicate of `fd`; the errno on failure.
