@@ -177,7 +177,7 @@ int Child::wait(std::chrono::seconds limit) {
       err_buf_ += "\n[test harness: killed after time limit]";
       return status_;
     }
-    ::usleep(2000);
+    ::usleep(200);  // outputs are closed: the exit is moments away
   }
 }
 
