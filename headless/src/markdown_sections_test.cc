@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "server_msg.h"
+#include "utf8.h"
+
 namespace elmpad::headless {
 namespace {
 
@@ -225,6 +228,51 @@ TEST(WriteSection, EditsElsewhereDoNotConflict) {
   auto edited_b = write_section(doc, {"B", "append", "more", std::nullopt});
   ASSERT_TRUE(edited_b.has_value());
   EXPECT_TRUE(write_section(edited_b->text, {"A", "replace", "new", token_a}).has_value());
+}
+
+}  // namespace
+}  // namespace elmpad::headless
+
+namespace elmpad::headless {
+namespace {
+
+// Odd notes and odd anchors: every read and write answers (a value or a
+// refusal), and whatever it answers prints as valid UTF-8 JSON.
+TEST(OddInput, EveryReadAndWriteAnswersWithPrintableJson) {
+  const std::string docs[] = {
+      "", "\n", "\n\n\n", "#", "# ", "# A", "#\n#", "\r\n", "\r", "# A\r", "# A\r\n", "---", "---\n---",
+      "---\n# A\n---\n", "---\n# A\n", "```", "```\n# A", "~~~~\n# A\n~~~\n# B", "\\", "# \\",
+      std::string("# A\0B\n\0\n", 10), "# \xff\xfe\n\xc3\n## \xc3\n", "# A\n" + std::string(1 << 20, 'x'),
+      "# A::\n## ::B\n", "######## A\n", "   # A\n    # B\n", "# A\n# A\n# a\n## A\n", "# #\n# \\#\n# #1\n# #2\n"};
+  const std::string anchors[] = {"",       "::",     "A::",  "::A", "#0",    "A#0", "A#99999999999999999999",
+                                 "A#4294967296", "A#1",    "\\",   "A\\", "\\#",   "#",   "A#",
+                                 ":::",    "\xff",   "\xc3", "A#2", "#1",    "\\\\", std::string("A\0B", 3)};
+  for (const auto& doc : docs) {
+    SCOPED_TRACE(::testing::PrintToString(doc.substr(0, 40)));
+    auto whole = read_section(doc, std::nullopt);
+    ASSERT_TRUE(whole.has_value());
+    EXPECT_TRUE(is_utf8(compact(*whole)));
+    for (const auto& op : {"append", "prepend"}) {
+      auto w = write_section(doc, {std::nullopt, op, "x\n\xff", std::nullopt});
+      ASSERT_TRUE(w.has_value());
+      EXPECT_TRUE(is_utf8(compact(w->data)));
+    }
+    for (const auto& anchor : anchors) {
+      SCOPED_TRACE(::testing::PrintToString(anchor));
+      auto r = read_section(doc, anchor);
+      if (!r) {
+        EXPECT_TRUE(is_utf8(compact(error_body_json(ErrorBody{r.error().code, r.error().params}))));
+        continue;
+      }
+      EXPECT_TRUE(is_utf8(compact(*r)));
+      const std::string token = (*r)["baseHash"].get<std::string>();
+      for (const auto& op : {"append", "prepend", "replace"}) {
+        auto w = write_section(doc, {anchor, op, "# A\n\\\n\xff", token});
+        ASSERT_TRUE(w.has_value()) << op << " " << w.error().code;
+        EXPECT_TRUE(is_utf8(compact(w->data)));
+      }
+    }
+  }
 }
 
 }  // namespace
