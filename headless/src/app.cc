@@ -163,7 +163,8 @@ Response App::reveal(std::uint64_t id, const cmd::Reveal& c) {
   }
   // Several matches scroll to the first.
   const std::string& anchor = doc.sections[found.front()].anchor;
-  workspace_.scroll_to(c.path, anchor);
+  // The tab is named by where the file is, not by the path as typed.
+  workspace_.scroll_to(real_or_same(c.path), anchor);
   print_line("view: " + c.path + " at " + anchor);
   return ok(id, json{{"path", c.path}, {"heading", anchor}});
 }

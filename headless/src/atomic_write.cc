@@ -28,8 +28,15 @@ bool write_all(int fd, std::string_view bytes) {
 }  // namespace
 
 std::expected<std::string, std::string> read_file(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY);
+  // A FIFO or a device in place of the note must not block the reader for
+  // ever: open without waiting for a writer, and read only regular files.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
   if (fd < 0) return std::unexpected(sys_error("open"));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::unexpected(std::string("not a regular file"));
+  }
   std::string out;
   char buf[65536];
   while (true) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -102,7 +103,12 @@ void Server::serve(App& app) {
       continue;
     }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    std::thread([&app, fd] { serve_connection(app, fd); }).detach();
+    try {
+      std::thread([&app, fd] { serve_connection(app, fd); }).detach();
+    } catch (const std::system_error&) {
+      // No thread to spare: this client is turned away, the app keeps going.
+      ::close(fd);
+    }
   }
 }
 

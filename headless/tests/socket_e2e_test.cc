@@ -1,6 +1,7 @@
 // The built app against real clients on its socket, with the test playing
 // the user on its standard input.
 #include <csignal>
+#include <sys/stat.h>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -135,6 +136,43 @@ TEST(HeadlessSocket, WaitForChangeWakesOnBatchedMessagesTimeoutAndFileChange) {
     woke = waiter.read_line(std::chrono::seconds(1));
   }
   EXPECT_EQ(woke, R"({"data":{"changed":true,"exists":true},"id":5,"ok":true})");
+}
+
+TEST(HeadlessSocket, AFifoInPlaceOfANoteNeverBlocksItsReader) {
+  TempHome home;
+  std::string fifo = home.path() + "/pipe.md";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  HeadlessApp app(home);
+  AppClient client(home.socket_path());
+  EXPECT_EQ(client.ask(R"({"id":1,"proto":1,"cmd":"reveal","path":)" + q(fifo) + R"(,"heading":"A"})"),
+            R"({"error":{"code":"READ_FAILED","params":{"detail":"not a regular file","path":)" + q(fifo) +
+                R"(}},"id":1,"ok":false})");
+  EXPECT_EQ(client.ask(R"({"id":2,"proto":1,"cmd":"read_section","path":)" + q(fifo) + "}"),
+            R"({"error":{"code":"NOT_FOUND","params":{"detail":"not a regular file","path":)" + q(fifo) +
+                R"(}},"id":2,"ok":false})");
+}
+
+TEST(HeadlessSocket, RevealScrollsTheTabWhateverFormThePathTakes) {
+  TempHome home;
+  std::string note = home.write_file("a.md", "# A\n## B\n");
+  HeadlessApp app(home);
+  AppClient client(home.socket_path());
+  std::string typed = home.path() + "/./a.md";
+  EXPECT_EQ(client.ask(R"({"id":1,"proto":1,"cmd":"reveal","path":)" + q(typed) + R"(,"heading":"b"})"),
+            R"({"data":{"heading":"B","path":)" + q(typed) + R"(},"id":1,"ok":true})");
+  std::string context = client.ask(R"({"id":2,"proto":1,"cmd":"get_context"})");
+  EXPECT_NE(context.find(R"("visibleHeading":"B")"), std::string::npos) << context;
+}
+
+TEST(HeadlessSocket, APathWithANulByteNamesNothing) {
+  TempHome home;
+  HeadlessApp app(home);
+  AppClient client(home.socket_path());
+  std::string cut = home.path() + "/a.md";
+  EXPECT_EQ(client.ask(R"({"id":1,"proto":1,"cmd":"open","path":)" + q(cut + std::string(1, '\0') + ".png") +
+                       R"(,"wait":false})"),
+            R"({"error":{"code":"BAD_REQUEST","params":{"detail":"field `path` must not contain a NUL byte for open"}},"id":1,"ok":false})");
+  EXPECT_FALSE(std::filesystem::exists(cut));
 }
 
 TEST(HeadlessSocket, ConcurrentWritersLoseNoEdit) {

@@ -28,6 +28,21 @@ class FieldReader {
     }
     return v->get<std::string>();
   }
+  // A path with a NUL byte would be cut short by every system call and name
+  // some other file: it names nothing.
+  std::string path(std::string_view key) {
+    auto v = optional_path(key);
+    if (!v && !error_) fail("missing field `" + std::string(key) + "`");
+    return v.value_or("");
+  }
+  std::optional<std::string> optional_path(std::string_view key) {
+    auto v = optional_text(key);
+    if (v && v->find('\0') != std::string::npos) {
+      fail("field `" + std::string(key) + "` must not contain a NUL byte");
+      return std::nullopt;
+    }
+    return v;
+  }
   bool boolean(std::string_view key) {
     const json* v = find(key);
     if (v == nullptr || !v->is_boolean()) {
@@ -70,19 +85,19 @@ C read_cmd(FieldReader& r);
 template <>
 cmd::Open read_cmd(FieldReader& r) {
   cmd::Open c;
-  c.path = r.text("path");
+  c.path = r.path("path");
   c.wait = r.boolean("wait");
   c.source = r.optional_text("source");
   return c;
 }
 template <>
 cmd::OpenFolder read_cmd(FieldReader& r) {
-  return {r.text("path")};
+  return {r.path("path")};
 }
 template <>
 cmd::Reveal read_cmd(FieldReader& r) {
   cmd::Reveal c;
-  c.path = r.text("path");
+  c.path = r.path("path");
   c.heading = r.optional_text("heading");
   return c;
 }
@@ -101,14 +116,14 @@ cmd::ExecuteCommand read_cmd(FieldReader& r) {
 template <>
 cmd::ReadSection read_cmd(FieldReader& r) {
   cmd::ReadSection c;
-  c.path = r.text("path");
+  c.path = r.path("path");
   c.heading = r.optional_text("heading");
   return c;
 }
 template <>
 cmd::WriteSection read_cmd(FieldReader& r) {
   cmd::WriteSection c;
-  c.path = r.text("path");
+  c.path = r.path("path");
   c.heading = r.optional_text("heading");
   c.operation = r.text("operation");
   c.content = r.text("content");
@@ -118,8 +133,8 @@ cmd::WriteSection read_cmd(FieldReader& r) {
 template <>
 cmd::WaitForChange read_cmd(FieldReader& r) {
   cmd::WaitForChange c;
-  c.path = r.optional_text("path");
-  c.workspace = r.optional_text("workspace");
+  c.path = r.optional_path("path");
+  c.workspace = r.optional_path("workspace");
   c.name = r.optional_text("name");
   c.timeout_secs = r.optional_count("timeout_secs");
   return c;
@@ -131,7 +146,7 @@ cmd::PostMessage read_cmd(FieldReader& r) {
 template <>
 cmd::AttachSession read_cmd(FieldReader& r) {
   cmd::AttachSession c;
-  c.cwd = r.text("cwd");
+  c.cwd = r.path("cwd");
   c.token = r.optional_text("token");
   return c;
 }

@@ -72,6 +72,16 @@ TEST(DecodeRequest, RefusalsNameTheFaultAndKeepAUsableId) {
       {R"({"id":4,"proto":1,"cmd":"wait_for_change","timeout_secs":-5})", 4,
        "field `timeout_secs` must be a non-negative integer for wait_for_change"},
       {R"({"id":4,"proto":1,"cmd":"status","cmd":"status"})", 4, "a key is given twice"},
+      {R"({"id":4,"proto":1,"cmd":"open","path":"/w/a.md\u0000.png","wait":false})", 4,
+       "field `path` must not contain a NUL byte for open"},
+      {R"({"id":4,"proto":1,"cmd":"open_folder","path":"/w\u0000"})", 4,
+       "field `path` must not contain a NUL byte for open_folder"},
+      {R"({"id":4,"proto":1,"cmd":"write_section","path":"/a\u0000b","operation":"append","content":"x"})", 4,
+       "field `path` must not contain a NUL byte for write_section"},
+      {R"({"id":4,"proto":1,"cmd":"wait_for_change","workspace":"/w\u0000/x"})", 4,
+       "field `workspace` must not contain a NUL byte for wait_for_change"},
+      {R"({"id":4,"proto":1,"cmd":"attach_session","cwd":"\u0000"})", 4,
+       "field `cwd` must not contain a NUL byte for attach_session"},
   };
   for (const auto& c : cases) {
     auto r = decode_request(c.line);
