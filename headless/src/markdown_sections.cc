@@ -1,5 +1,6 @@
 #include "markdown_sections.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -137,22 +138,42 @@ std::vector<std::size_t> match_either_case(const Document& doc, const std::vecto
   return exact.empty() ? match_path(doc, segments, true) : exact;
 }
 
+// A generated anchor names exactly the sections whose heading and nearest
+// ancestors carry the same texts (the texts match exactly, so the
+// case-insensitive fallback never applies). Grouping sections by those texts
+// finds every anchor in one pass per depth: resolving each candidate anchor
+// against the whole document made a note with thousands of repeated headings
+// take minutes.
 void assign_anchors(Document& doc) {
+  using Key = std::vector<std::string_view>;  // own text, then ancestors nearest first
+  auto key_of = [&doc](const Section& sec, std::size_t depth) {
+    Key key{sec.text};
+    for (std::size_t i = 0; i < depth; ++i) key.push_back(doc.sections[sec.ancestors[sec.ancestors.size() - 1 - i]].text);
+    return key;
+  };
+  std::size_t max_depth = 0;
+  for (const auto& sec : doc.sections) max_depth = std::max(max_depth, sec.ancestors.size());
+  std::vector<std::map<Key, std::vector<std::size_t>>> namesakes(max_depth + 1);
+  for (std::size_t depth = 0; depth <= max_depth; ++depth) {
+    for (std::size_t s = 0; s < doc.sections.size(); ++s) {
+      if (doc.sections[s].ancestors.size() >= depth) namesakes[depth][key_of(doc.sections[s], depth)].push_back(s);
+    }
+  }
   for (std::size_t s = 0; s < doc.sections.size(); ++s) {
     Section& sec = doc.sections[s];
     // Shortest first: the text alone, then with more and more ancestors.
     std::string anchor = escape_heading(sec.text);
-    bool unique = resolve(doc, anchor) == std::vector<std::size_t>{s};
-    for (auto a = sec.ancestors.rbegin(); !unique && a != sec.ancestors.rend(); ++a) {
-      anchor = escape_heading(doc.sections[*a].text) + "::" + anchor;
-      unique = resolve(doc, anchor) == std::vector<std::size_t>{s};
+    std::size_t depth = 0;
+    const std::vector<std::size_t>* same = &namesakes[0][key_of(sec, 0)];
+    while (same->size() > 1 && depth < sec.ancestors.size()) {
+      ++depth;
+      anchor = escape_heading(doc.sections[sec.ancestors[sec.ancestors.size() - depth]].text) + "::" + anchor;
+      same = &namesakes[depth][key_of(sec, depth)];
     }
-    if (!unique) {
+    if (same->size() > 1) {
       // Same path, same text: the position among the namesakes tells them apart.
-      auto all = resolve(doc, anchor);
-      for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i] == s) anchor += "#" + std::to_string(i + 1);
-      }
+      auto at = std::find(same->begin(), same->end(), s);
+      anchor += "#" + std::to_string(at - same->begin() + 1);
     }
     sec.anchor = anchor;
   }

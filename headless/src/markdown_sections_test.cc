@@ -78,6 +78,22 @@ INSTANTIATE_TEST_SUITE_P(
                       "# \\\n# \\\\\n# #\n# \n#\n", "# Ünï\n# ünï\n# 会议记录\n## 行动项\n",
                       "# A\n## B\n### A\n#### B\n"));
 
+// A journal repeats its headings thousands of times; naming them all must
+// stay proportionate to the note (this used to take minutes).
+TEST(ParseDocument, NamesThousandsOfRepeatedHeadings) {
+  constexpr std::size_t kDays = 3000;
+  std::string text;
+  for (std::size_t i = 0; i < kDays; ++i) text += "# Day\n## Notes\ntext\n## Plan " + std::to_string(i) + "\n";
+  Document doc = parse_document(text);
+  ASSERT_EQ(doc.sections.size(), 3 * kDays);
+  for (std::size_t i : {std::size_t{0}, std::size_t{1234}, kDays - 1}) {
+    EXPECT_EQ(doc.sections[3 * i].anchor, "Day#" + std::to_string(i + 1));
+    EXPECT_EQ(doc.sections[3 * i + 1].anchor, "Day::Notes#" + std::to_string(i + 1));
+    EXPECT_EQ(doc.sections[3 * i + 2].anchor, "Plan " + std::to_string(i));
+    for (std::size_t s = 3 * i; s < 3 * i + 3; ++s) EXPECT_EQ(resolve(doc, doc.sections[s].anchor), std::vector<std::size_t>{s});
+  }
+}
+
 TEST(Resolve, AddressingRules) {
   Document doc = parse_document("# Alpha\n## Beta\n### Gamma\n# alpha beta\n# Dup\n# Dup\n# x#2\n# Solo\n");
   struct Case {
