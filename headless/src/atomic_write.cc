@@ -64,7 +64,10 @@ std::expected<void, std::string> write_file_atomically(const std::string& path, 
 
   auto slash = target.rfind('/');
   std::string dir = target.substr(0, slash + 1);
-  std::string tmp = dir + "." + target.substr(slash + 1) + ".elmwrite-XXXXXX";
+  // The note's name marks whose temporary file it is, unless the longer name
+  // would pass the file system's limit and make every edit of the note fail.
+  std::string name = target.substr(slash + 1);
+  std::string tmp = dir + (name.size() > 128 ? std::string() : "." + name) + ".elmwrite-XXXXXX";
   int fd = ::mkstemp(tmp.data());
   if (fd < 0) return std::unexpected(sys_error("mkstemp"));
   auto abandon = [&](std::string err) {
