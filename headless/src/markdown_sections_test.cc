@@ -258,7 +258,7 @@ TEST(OddInput, EveryReadAndWriteAnswersWithPrintableJson) {
   const std::string docs[] = {
       "", "\n", "\n\n\n", "#", "# ", "# A", "#\n#", "\r\n", "\r", "# A\r", "# A\r\n", "---", "---\n---",
       "---\n# A\n---\n", "---\n# A\n", "```", "```\n# A", "~~~~\n# A\n~~~\n# B", "\\", "# \\",
-      std::string("# A\0B\n\0\n", 10), "# \xff\xfe\n\xc3\n## \xc3\n", "# A\n" + std::string(1 << 20, 'x'),
+      std::string("# A\0B\n\0\n", 8), "# \xff\xfe\n\xc3\n## \xc3\n", "# A\n" + std::string(1 << 20, 'x'),
       "# A::\n## ::B\n", "######## A\n", "   # A\n    # B\n", "# A\n# A\n# a\n## A\n", "# #\n# \\#\n# #1\n# #2\n"};
   const std::string anchors[] = {"",       "::",     "A::",  "::A", "#0",    "A#0", "A#99999999999999999999",
                                  "A#4294967296", "A#1",    "\\",   "A\\", "\\#",   "#",   "A#",
