@@ -73,7 +73,8 @@ TEST_F(OpenTest, FilesInArgumentOrderAsTyped) {
   std::string listed;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     expected.push_back(open_request(static_cast<int>(i + 1), paths[i], false));
-    listed += (i ? "," : "") + quoted(paths[i]);
+    listed += i ? "," : "";
+    listed += quoted(paths[i]);
   }
   EXPECT_EQ(app.received(), expected);
   EXPECT_EQ(r.out, success_line("{\"opened\":[" + listed + "]}"));

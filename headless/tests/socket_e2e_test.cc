@@ -201,7 +201,7 @@ TEST(HeadlessSocket, ConcurrentWritersLoseNoEdit) {
   std::string text = home.read_file("n.md");
   for (int c = 0; c < kClients; ++c) {
     for (int e = 0; e < kEdits; ++e) {
-      EXPECT_NE(text.find("c" + std::to_string(c) + "e" + std::to_string(e) + "\n"), std::string::npos);
+      EXPECT_NE(text.find(std::string("c").append(std::to_string(c)).append("e").append(std::to_string(e)) + "\n"), std::string::npos);
     }
   }
   // No temporary file is left behind.
