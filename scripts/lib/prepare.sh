@@ -15,7 +15,11 @@ install_packages() {
     echo "installing: $missing"
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
+    # One index update per run is enough, however many steps install.
+    if [ -z "${apt_index_updated:-}" ]; then
+      $sudo apt-get update -qq
+      apt_index_updated=1
+    fi
     # shellcheck disable=SC2086
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
   fi
