@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <system_error>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "app_log.h"
+#include "line_buffer.h"
 #include "request_decode.h"
 
 namespace elmpad::headless {
@@ -113,50 +115,62 @@ void Server::serve(App& app) {
 }
 
 void serve_connection(App& app, int fd) {
-  ClientConnection conn{std::make_shared<Peer>(fd), fd, {}};
-  std::string buffer;
+  auto made = Peer::make(fd);
+  if (!made) {
+    print_line("elmwrite-headless: client turned away: " + made.error());
+    ::close(fd);
+    return;
+  }
+  ClientConnection conn{std::move(*made), fd, {}};
+  Peer& peer = *conn.peer;
+  // Answers one line; false once the connection is over.
+  auto serve_line = [&](std::string_view line) {
+    if (blank(line)) return true;
+    auto request = decode_request(line);
+    if (!request) {
+      return peer.answer(encode_server_msg(Response{request.error().id.value_or(0), false, std::nullopt,
+                                                    ErrorBody{"BAD_REQUEST", {{"detail", request.error().message}}}}));
+    }
+    peer.hold_events();
+    auto answer = app.handle(*request, conn);
+    return answer && peer.answer(encode_server_msg(*answer));  // no answer: the client left during a wait
+  };
+
+  LineBuffer lines;
   char chunk[65536];
-  bool open = true;
-  while (open) {
+  while (true) {
+    bool open = true;
+    while (open) {
+      auto line = lines.next();
+      if (!line) break;
+      open = serve_line(*line);
+    }
+    if (!open) break;
+    if (lines.pending() > kMaxRequestLine) {
+      peer.answer(encode_server_msg(
+          Response{0, false, std::nullopt, ErrorBody{"BAD_REQUEST", {{"detail", "request line too long"}}}}));
+      break;
+    }
+    // The next request, or events other threads queued for this client.
+    pollfd fds[2] = {{fd, POLLIN, 0}, {peer.wake_fd(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if ((fds[1].revents & POLLIN) && !peer.flush()) break;
+    if (fds[0].revents == 0) continue;
     ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      // A last request without its line feed still counts.
-      if (!blank(buffer)) buffer += '\n';
-      open = false;
-    } else {
-      buffer.append(chunk, static_cast<std::size_t>(n));
+    if (n > 0) {
+      lines.append(std::string_view(chunk, static_cast<std::size_t>(n)));
+      continue;
     }
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = buffer.find('\n', start)) != std::string::npos; start = nl + 1) {
-      std::string_view line(buffer.data() + start, nl - start);
-      if (blank(line)) continue;
-      auto request = decode_request(line);
-      std::optional<Response> answer;
-      if (!request) {
-        answer = Response{request.error().id.value_or(0), false, std::nullopt,
-                          ErrorBody{"BAD_REQUEST", {{"detail", request.error().message}}}};
-      } else {
-        conn.peer->hold_events();
-        answer = app.handle(*request, conn);
-      }
-      const bool sent = answer && conn.peer->send_line(encode_server_msg(*answer));
-      conn.peer->release_events();
-      if (!sent) {
-        open = false;  // the client left during a wait, or the write broke
-        start = buffer.size();
-        break;
-      }
-    }
-    buffer.erase(0, start);
-    if (buffer.size() > kMaxRequestLine) {
-      conn.peer->send_line(encode_server_msg(Response{0, false, std::nullopt,
-                                                      ErrorBody{"BAD_REQUEST", {{"detail", "request line too long"}}}}));
-      open = false;
-    }
+    // A last request without its line feed still counts.
+    if (auto last = lines.rest()) serve_line(*last);
+    break;
   }
   app.connection_closed(conn);
-  conn.peer->close();
+  peer.close();
 }
 
 }  // namespace elmpad::headless

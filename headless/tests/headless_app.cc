@@ -79,6 +79,12 @@ std::optional<std::string> AppClient::read_line(std::chrono::seconds limit) {
   }
 }
 
+bool AppClient::wait_readable(std::chrono::seconds limit) {
+  if (!buf_.empty()) return true;
+  pollfd p{fd_, POLLIN, 0};
+  return fd_ >= 0 && ::poll(&p, 1, static_cast<int>(limit.count() * 1000)) == 1 && (p.revents & POLLIN);
+}
+
 std::string AppClient::ask(const std::string& line) {
   send(line);
   return read_line().value_or("<no answer>");

@@ -41,6 +41,8 @@ class AppClient {
   void send(const std::string& line);  // adds "\n"
   /// The next line from the app without its "\n"; nullopt at end or after `limit`.
   std::optional<std::string> read_line(std::chrono::seconds limit = std::chrono::seconds(30));
+  /// Waits until the app has sent something; false at end or after `limit`.
+  bool wait_readable(std::chrono::seconds limit = std::chrono::seconds(30));
   /// send + read_line.
   std::string ask(const std::string& line);
   void close();

@@ -210,5 +210,34 @@ TEST(HeadlessSocket, ConcurrentWritersLoseNoEdit) {
   EXPECT_EQ(entries, 2);  // n.md and Library
 }
 
+// A client that stops reading in the middle of an answer far larger than
+// the socket holds: another client closing its tab is answered all the same,
+// and once the first one reads, it gets the whole answer, then the event.
+TEST(HeadlessSocket, AClientThatStopsReadingHoldsUpNobody) {
+  TempHome home;
+  std::string body;
+  for (int i = 0; body.size() < (4u << 20); ++i) body += "line " + std::to_string(i) + "\n";
+  std::string note = home.write_file("big.md", "# Big\n" + body);
+  HeadlessApp app(home);
+  AppClient stuck(home.socket_path());
+  ASSERT_EQ(stuck.ask(R"({"id":1,"proto":1,"cmd":"open","path":)" + q(note) + R"(,"wait":true})"),
+            R"({"data":{"path":)" + q(note) + R"(},"id":1,"ok":true})");
+  stuck.send(R"({"id":2,"proto":1,"cmd":"read_section","path":)" + q(note) + R"(,"heading":"Big"})");
+  ASSERT_TRUE(stuck.wait_readable());  // the app is writing the answer, and cannot finish
+
+  AppClient other(home.socket_path());
+  EXPECT_EQ(other.ask(R"({"id":1,"proto":1,"cmd":"execute_command","command":"tab.close"})"),
+            R"({"data":{"command":"tab.close","ran":true},"id":1,"ok":true})");
+  app.user("tabs");
+  EXPECT_TRUE(app.wait_for_output("no tabs"));
+
+  auto answer = stuck.read_line();
+  ASSERT_TRUE(answer.has_value());
+  json got = json::parse(*answer, nullptr, false);
+  EXPECT_EQ(got.value("id", 0), 2);
+  EXPECT_TRUE(got["data"].value("content", "").ends_with(body)) << answer->substr(0, 200);
+  EXPECT_EQ(stuck.read_line(), R"({"event":"closed","id":1,"outcome":"done"})");
+}
+
 }  // namespace
 }  // namespace elmpad::testing
