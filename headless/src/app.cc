@@ -125,6 +125,8 @@ std::optional<ErrorBody> App::open_path(const std::string& path, std::optional<T
     if (fd >= 0) ::close(fd);
     print_line("created " + path);
   }
+  // What a write killed with an earlier app left beside the note goes now.
+  remove_stale_temporaries(path);
   bool waiting = waiter.has_value();
   // Clients send paths as typed ("/w/./a.md"); a tab shows where the file is.
   const std::string tab = real_or_same(path);
@@ -230,6 +232,9 @@ Response App::read_section(std::uint64_t id, const cmd::ReadSection& c) {
 Response App::write_section(std::uint64_t id, const cmd::WriteSection& c) {
   std::lock_guard lock(documents_mu_);
   if (auto err = existing_note(c.path)) return refusal(id, std::move(*err));
+  if (is_read_only(c.path)) {
+    return refuse(id, "READ_ONLY", {{"path", c.path}, {"detail", "the note is read-only: its permissions do not allow writing"}});
+  }
   auto text = read_file(c.path);
   if (!text) return refuse(id, "READ_FAILED", {{"path", c.path}, {"detail", text.error()}});
   auto result = headless::write_section(*text, {c.heading, c.operation, c.content, c.base_hash});

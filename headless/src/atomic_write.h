@@ -1,6 +1,9 @@
 // Files as the app's buffers reach the disk: read whole, and written whole
 // through a temporary file in the same directory that is synced and renamed
-// over the original, so a reader never sees half an edit.
+// over the original, so a reader never sees half an edit. A temporary file
+// is named ".<note>.elmwrite-XXXXXX" (".elmwrite-XXXXXX" for a note whose
+// name is too long to repeat) and locked while its write lasts, so one that
+// a killed write left behind can be told from one being written.
 #pragma once
 
 #include <expected>
@@ -12,9 +15,20 @@ namespace elmpad::headless {
 /// The file's bytes; the error is the system's text.
 std::expected<std::string, std::string> read_file(const std::string& path);
 
+/// Whether the user may not change the file: the system would refuse them,
+/// or nobody may write it (which the superuser respects too). A file that
+/// cannot be looked at is not known to be read-only.
+bool is_read_only(const std::string& path);
+
 /// Replaces the content of `path` (following a symbolic link to its target)
-/// atomically, keeping the file's permissions; creates nothing else. The
-/// error is the failing call and the system's text.
+/// atomically, keeping the file's permissions; creates nothing else, and
+/// first removes what killed writes of the note left behind. The error is the
+/// failing call and the system's text.
 std::expected<void, std::string> write_file_atomically(const std::string& path, std::string_view content);
+
+/// Removes the temporary files of `path` that earlier writes, killed
+/// half-way, left beside it: the user's own regular files with a temporary
+/// file's name that no live write holds. Touches nothing else.
+void remove_stale_temporaries(const std::string& path);
 
 }  // namespace elmpad::headless

@@ -1,9 +1,14 @@
 #include "atomic_write.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -24,10 +29,11 @@ class AtomicWrite : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
-  std::size_t entries() const {
-    std::size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir_)) ++n;
-    return n;
+  std::size_t entries() const { return names().size(); }
+  std::set<std::string> names() const {
+    std::set<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) out.insert(e.path().filename().string());
+    return out;
   }
   std::string dir_;
 };
@@ -59,6 +65,134 @@ TEST_F(AtomicWrite, ReadsOnlyRegularFiles) {
     EXPECT_EQ(read.error(), "not a regular file");
   }
   EXPECT_EQ(read_file(put("e.md", "")).value_or("x"), "");
+}
+
+// The note's mode, whatever the umask, and the note alone is replaced.
+TEST_F(AtomicWrite, KeepsTheNotesMode) {
+  std::string path = put("m.md", "old\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0751), 0);
+  mode_t before = ::umask(077);
+  auto written = write_file_atomically(path, "new\n");
+  ::umask(before);
+  ASSERT_TRUE(written.has_value()) << written.error();
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u);
+}
+
+TEST_F(AtomicWrite, ANoteNobodyMayWriteIsReadOnly) {
+  std::string path = put("r.md", "text\n");
+  EXPECT_FALSE(is_read_only(path));
+  for (mode_t mode : {0444, 0555, 0400, 0}) {
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    EXPECT_TRUE(is_read_only(path)) << std::oct << mode;  // the superuser included
+  }
+  ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+  EXPECT_FALSE(is_read_only(path));
+  if (::geteuid() != 0) {
+    ASSERT_EQ(::chmod(path.c_str(), 0466), 0);  // others may, the owner may not
+    EXPECT_TRUE(is_read_only(path));
+  }
+}
+
+// A write killed half-way leaves ".<note>.elmwrite-XXXXXX" beside the note.
+// Such leftovers of the note go before its next write (or when it is
+// opened); anything that only looks like one stays.
+TEST_F(AtomicWrite, LeftoversOfAKilledWriteGoAndNothingElse) {
+  std::string note = put("a.md", "old\n");
+  std::string long_name = std::string(200, 'l') + ".md";
+  std::string long_note = put(long_name, "old\n");
+  const std::set<std::string> leftovers = {".a.md.elmwrite-Ab12Cd", ".a.md.elmwrite-000000", ".elmwrite-zZ9yY8"};
+  for (const auto& name : leftovers) put(name, "partial");
+  std::set<std::string> kept = {
+      "a.md", long_name,
+      ".a.md.elmwrite-Ab12C",    // not a name the app makes
+      ".a.md.elmwrite-Ab12Cde",
+      ".a.md.elmwrite-Ab-2Cd",
+      "a.md.elmwrite-Ab12Cd",
+      ".b.md.elmwrite-Ab12Cd",   // another note's, left for that note
+      ".a.md.elmwrite-Linked",   // a second name of a file
+      "linked",
+      ".a.md.elmwrite-Symlnk",   // a link, and its target
+      "target",
+      ".a.md.elmwrite-Folder",
+      ".a.md.elmwrite-Locked",   // a write in progress in another process
+  };
+  for (const auto& name : kept) {
+    if (!std::filesystem::exists(dir_ + "/" + name)) put(name, "keep");
+  }
+  std::filesystem::remove(dir_ + "/.a.md.elmwrite-Linked");
+  ASSERT_EQ(::link((dir_ + "/linked").c_str(), (dir_ + "/.a.md.elmwrite-Linked").c_str()), 0);
+  std::filesystem::remove(dir_ + "/.a.md.elmwrite-Symlnk");
+  ASSERT_EQ(::symlink((dir_ + "/target").c_str(), (dir_ + "/.a.md.elmwrite-Symlnk").c_str()), 0);
+  std::filesystem::remove(dir_ + "/.a.md.elmwrite-Folder");
+  std::filesystem::create_directory(dir_ + "/.a.md.elmwrite-Folder");
+  if (::geteuid() == 0) {
+    kept.insert(".a.md.elmwrite-Others");  // another user's
+    ASSERT_EQ(::chown(put(".a.md.elmwrite-Others", "keep").c_str(), 12345, 12345), 0);
+  }
+
+  // Another process holds the lock a live write holds on its file.
+  int ready[2], done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    int fd = ::open((dir_ + "/.a.md.elmwrite-Locked").c_str(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    char byte = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+    (void)!::write(ready[1], &byte, 1);
+    (void)!::read(done[0], &byte, 1);
+    ::_exit(0);
+  }
+  char locked = 0;
+  ASSERT_EQ(::read(ready[0], &locked, 1), 1);
+  EXPECT_EQ(locked, 'y');
+
+  ASSERT_TRUE(write_file_atomically(note, "new\n").has_value());
+  EXPECT_EQ(names(), [&] {
+    std::set<std::string> want = kept;
+    want.insert(".elmwrite-zZ9yY8");  // a long-named note's, and a.md's name is short
+    return want;
+  }());
+  remove_stale_temporaries(long_note);
+  EXPECT_EQ(names(), kept);
+  for (const auto& name : kept) {
+    if (name != "a.md" && name != long_name && name.find("Folder") == std::string::npos) {
+      EXPECT_EQ(read_file(dir_ + "/" + name).value_or(""), "keep") << name;
+    }
+  }
+  EXPECT_EQ(read_file(note).value_or(""), "new\n");
+
+  (void)!::write(done[1], "x", 1);
+  int status = 0;
+  ::waitpid(holder, &status, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+  // The lock gone with its process, the file is a leftover like any other.
+  remove_stale_temporaries(note);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/.a.md.elmwrite-Locked"));
+}
+
+// Clean-up running beside this process's own writes leaves them alone.
+TEST_F(AtomicWrite, CleanUpNeverTakesAWriteInProgress) {
+  std::string note = put("busy.md", "0\n");
+  std::atomic<int> writing{3};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        auto written = write_file_atomically(note, std::to_string(t) + "\n");
+        EXPECT_TRUE(written.has_value()) << written.error();
+      }
+      --writing;
+    });
+  }
+  while (writing > 0) remove_stale_temporaries(note);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(names(), std::set<std::string>{"busy.md"});
 }
 
 }  // namespace

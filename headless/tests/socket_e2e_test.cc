@@ -239,5 +239,30 @@ TEST(HeadlessSocket, AClientThatStopsReadingHoldsUpNobody) {
   EXPECT_EQ(stuck.read_line(), R"({"event":"closed","id":1,"outcome":"done"})");
 }
 
+// The user's write protection holds: a read-only note is refused and left
+// as it was. A killed write's leftover beside a note goes when the note is
+// opened.
+TEST(HeadlessSocket, NotesOnDiskKeepTheirProtectionAndLoseTheirLeftovers) {
+  TempHome home;
+  std::string note = home.write_file("r.md", "# R\nold\n");
+  ASSERT_EQ(::chmod(note.c_str(), 0444), 0);
+  std::string leftover = home.write_file(".r.md.elmwrite-x1Y2z3", "# R\nha");
+  HeadlessApp app(home);
+  AppClient client(home.socket_path());
+  EXPECT_EQ(client.ask(R"({"id":1,"proto":1,"cmd":"write_section","path":)" + q(note) +
+                       R"(,"heading":"R","operation":"append","content":"new"})"),
+            R"({"error":{"code":"READ_ONLY","params":{"detail":"the note is read-only: its permissions do not allow writing","path":)" +
+                q(note) + R"(}},"id":1,"ok":false})");
+  EXPECT_EQ(home.read_file("r.md"), "# R\nold\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(note.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  EXPECT_TRUE(std::filesystem::exists(leftover));
+
+  EXPECT_EQ(client.ask(R"({"id":2,"proto":1,"cmd":"open","path":)" + q(note) + R"(,"wait":false})"),
+            R"({"data":{"path":)" + q(note) + R"(},"id":2,"ok":true})");
+  EXPECT_FALSE(std::filesystem::exists(leftover));
+}
+
 }  // namespace
 }  // namespace elmpad::testing
