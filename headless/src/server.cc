@@ -7,6 +7,7 @@
 #include <memory>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <system_error>
 #include <thread>
@@ -47,19 +48,67 @@ bool blank(std::string_view line) { return line.find_first_not_of(" \t\r\n") == 
 
 }  // namespace
 
+namespace {
+
+// Makes `path` and whichever of its parents are missing, as folders that only
+// the user may enter: under a umask that lets the group in, a folder it can
+// write to would let the group replace everything below.
+std::expected<void, std::string> make_folders(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) == 0) return {};
+  std::string parent = std::filesystem::path(path).parent_path().string();
+  if (parent != path) {
+    if (auto made = make_folders(parent); !made) return made;
+  }
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return std::unexpected(sys_error("cannot create " + path));
+  return {};
+}
+
+// The app's own folder: the user's, and closed to everyone else. One that an
+// older version left open to the group is closed now.
+std::expected<void, std::string> claim_folder(const std::string& dir) {
+  if (auto made = make_folders(dir); !made) return made;
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return std::unexpected(sys_error("stat " + dir));
+  if (!S_ISDIR(st.st_mode)) return std::unexpected(dir + " is not a folder");
+  if (st.st_uid != ::geteuid()) return std::unexpected(dir + " belongs to another user; not serving from it");
+  if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), st.st_mode & 0700) != 0) {
+    return std::unexpected(sys_error("chmod " + dir));
+  }
+  return {};
+}
+
+// What is at the socket path may be replaced: nothing, or a socket of the
+// user's own (a crashed instance's, when nobody serves it).
+std::expected<void, std::string> may_take_over(const std::string& socket_path) {
+  struct stat st {};
+  if (::lstat(socket_path.c_str(), &st) != 0) return {};
+  if (!S_ISSOCK(st.st_mode)) return std::unexpected(socket_path + " exists and is not a socket; not replacing it");
+  if (st.st_uid != ::geteuid()) return std::unexpected(socket_path + " belongs to another user; not taking it over");
+  return {};
+}
+
+}  // namespace
+
 std::expected<Server, std::string> Server::listen(const std::string& socket_path) {
   sockaddr_un addr;
   if (!fill_address(socket_path, addr)) return std::unexpected("socket path too long: " + socket_path);
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(socket_path).parent_path(), ec);
-  if (ec) return std::unexpected("cannot create " + std::filesystem::path(socket_path).parent_path().string() + ": " + ec.message());
+  if (auto claimed = claim_folder(std::filesystem::path(socket_path).parent_path().string()); !claimed) {
+    return std::unexpected(claimed.error());
+  }
+  if (auto free = may_take_over(socket_path); !free) return std::unexpected(free.error());
 
   // The lock makes "is another instance starting or running?" one atomic
   // question; the socket file alone cannot tell a slow start from a crash.
   std::string lock_path = socket_path + ".lock";
-  int lock_fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT, 0600);
+  int lock_fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
   if (lock_fd < 0) return std::unexpected(sys_error("open " + lock_path));
   ::fcntl(lock_fd, F_SETFD, FD_CLOEXEC);
+  struct stat lock_st {};
+  if (::fstat(lock_fd, &lock_st) != 0 || lock_st.st_uid != ::geteuid()) {
+    ::close(lock_fd);
+    return std::unexpected(lock_path + " belongs to another user; not using it");
+  }
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
@@ -67,7 +116,7 @@ std::expected<Server, std::string> Server::listen(const std::string& socket_path
     ::close(lock_fd);
     return std::unexpected("another instance is already serving " + socket_path);
   }
-  ::unlink(socket_path.c_str());  // a stale file left by a crash
+  ::unlink(socket_path.c_str());  // a stale socket left by a crash
 
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) {
@@ -75,11 +124,19 @@ std::expected<Server, std::string> Server::listen(const std::string& socket_path
     return std::unexpected(sys_error("socket"));
   }
   ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0) {
-    auto err = sys_error("bind " + socket_path);
+  // The socket is born with the umask's mode; the folder already keeps
+  // others out until it is narrowed to the user's alone.
+  std::string failed;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    failed = sys_error("bind " + socket_path);
+  } else if (::chmod(socket_path.c_str(), 0600) != 0 || ::listen(fd, 64) != 0) {
+    failed = sys_error("listen " + socket_path);
+    ::unlink(socket_path.c_str());
+  }
+  if (!failed.empty()) {
     ::close(fd);
     ::close(lock_fd);
-    return std::unexpected(err);
+    return std::unexpected(failed);
   }
   return Server(socket_path, fd, lock_fd);
 }

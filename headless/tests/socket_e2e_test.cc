@@ -3,6 +3,7 @@
 #include <csignal>
 #include <sys/stat.h>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -262,6 +263,98 @@ TEST(HeadlessSocket, NotesOnDiskKeepTheirProtectionAndLoseTheirLeftovers) {
   EXPECT_EQ(client.ask(R"({"id":2,"proto":1,"cmd":"open","path":)" + q(note) + R"(,"wait":false})"),
             R"({"data":{"path":)" + q(note) + R"(},"id":2,"ok":true})");
   EXPECT_FALSE(std::filesystem::exists(leftover));
+}
+
+mode_t mode_of(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+// Under a umask that lets the group in, the app's folder and socket are still
+// the user's alone, and a folder an older version left open is closed.
+TEST(HeadlessSocket, TheSocketIsTheUsersAloneWhateverTheUmask) {
+  const std::string folder_tail = "/Library/Application Support/com.tarn.elmwrite";
+  for (bool existing : {false, true}) {
+    TempHome home;
+    if (existing) {
+      ASSERT_EQ(::chmod(home.make_dir(folder_tail.substr(1)).c_str(), 0775), 0);
+    }
+    mode_t before = ::umask(002);
+    {
+      HeadlessApp app(home);
+      ::umask(before);
+      const std::string folder = home.path() + folder_tail;
+      EXPECT_EQ(mode_of(folder), S_IFDIR | 0700) << existing;
+      EXPECT_EQ(mode_of(home.socket_path()), S_IFSOCK | 0600) << existing;
+      EXPECT_EQ(mode_of(home.socket_path() + ".lock"), S_IFREG | 0600) << existing;
+      if (!existing) {
+        // Folders made on the way are the user's alone too.
+        EXPECT_EQ(mode_of(home.path() + "/Library"), S_IFDIR | 0700);
+        EXPECT_EQ(mode_of(home.path() + "/Library/Application Support"), S_IFDIR | 0700);
+      }
+      AppClient client(home.socket_path());
+      EXPECT_EQ(client.ask(R"({"id":1,"proto":1,"cmd":"status"})"), R"({"data":{"running":true,"tabs":[]},"id":1,"ok":true})");
+    }
+    ::umask(before);
+  }
+}
+
+// The app's folder, its socket path and its lock must be the user's own: the
+// app refuses to start rather than serve from, or take over, anything else,
+// and leaves it as it found it.
+TEST(HeadlessSocket, NeverServesFromOrTakesOverWhatIsNotTheUsers) {
+  const bool root = ::geteuid() == 0;  // only the superuser can give files away
+  struct Case {
+    const char* what;
+    std::function<void(const TempHome&)> arrange;
+    std::function<std::string(const TempHome&)> message;
+  };
+  auto folder = [](const TempHome& home) { return std::filesystem::path(home.socket_path()).parent_path().string(); };
+  const Case cases[] = {
+      {"a file at the socket path",
+       [](const TempHome& home) { home.write_file("Library/Application Support/com.tarn.elmwrite/elmpad.sock", "mine"); },
+       [](const TempHome& home) { return home.socket_path() + " exists and is not a socket; not replacing it"; }},
+      {"a file in place of the folder",
+       [](const TempHome& home) { home.write_file("Library/Application Support/com.tarn.elmwrite", "mine"); },
+       [&](const TempHome& home) { return folder(home) + " is not a folder"; }},
+      {"another user's folder",
+       [&](const TempHome& home) {
+         ASSERT_EQ(::chown(home.make_dir("Library/Application Support/com.tarn.elmwrite").c_str(), 12345, 12345), 0);
+       },
+       [&](const TempHome& home) { return folder(home) + " belongs to another user; not serving from it"; }},
+      {"another user's stale socket",
+       [](const TempHome& home) {
+         make_stale_socket(home.socket_path());
+         ASSERT_EQ(::lchown(home.socket_path().c_str(), 12345, 12345), 0);
+       },
+       [](const TempHome& home) { return home.socket_path() + " belongs to another user; not taking it over"; }},
+      {"another user's lock",
+       [](const TempHome& home) {
+         std::string lock = home.write_file("Library/Application Support/com.tarn.elmwrite/elmpad.sock.lock", "");
+         ASSERT_EQ(::chown(lock.c_str(), 12345, 12345), 0);
+       },
+       [](const TempHome& home) { return home.socket_path() + ".lock belongs to another user; not using it"; }},
+      {"a link in place of the lock",
+       [](const TempHome& home) {
+         home.make_socket_dir();
+         ASSERT_EQ(::symlink((home.path() + "/elsewhere").c_str(), (home.socket_path() + ".lock").c_str()), 0);
+       },
+       [](const TempHome& home) { return "open " + home.socket_path() + ".lock: Too many levels of symbolic links"; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!root && std::string(c.what).starts_with("another user")) continue;
+    TempHome home;
+    c.arrange(home);
+    std::vector<std::string> before;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(home.path())) before.push_back(e.path().string());
+    auto run = run_elmpad({.home = home.path(), .program = HEADLESS_BIN}, std::chrono::seconds(20));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "elmwrite-headless: " + c.message(home) + "\n");
+    std::vector<std::string> after;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(home.path())) after.push_back(e.path().string());
+    EXPECT_EQ(after, before);
+  }
 }
 
 }  // namespace
