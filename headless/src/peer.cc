@@ -35,11 +35,7 @@ std::expected<std::shared_ptr<Peer>, std::string> Peer::make(int fd) {
   return std::shared_ptr<Peer>(new Peer(fd, wake[0], wake[1]));
 }
 
-Peer::~Peer() {
-  close();
-  ::close(wake_[0]);
-  ::close(wake_[1]);
-}
+Peer::~Peer() { close(); }
 
 void Peer::send_event(std::string_view line) {
   bool dropped = false;
@@ -89,8 +85,12 @@ bool Peer::answer(std::string_view line) {
 }
 
 bool Peer::flush() {
-  char drain[64];
-  while (::read(wake_[0], drain, sizeof drain) > 0) {
+  {
+    std::lock_guard lock(mu_);
+    if (fd_ < 0) return false;
+    char drain[64];
+    while (::read(wake_[0], drain, sizeof drain) > 0) {
+    }
   }
   while (true) {
     Outgoing next;
@@ -117,7 +117,12 @@ bool Peer::flush() {
 
 void Peer::close() {
   std::lock_guard lock(mu_);
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  // A tab may keep this record long after its client left: it keeps no
+  // descriptor with it.
+  ::close(fd_);
+  ::close(wake_[0]);
+  ::close(wake_[1]);
   fd_ = -1;
   queue_.clear();
   held_.clear();

@@ -50,7 +50,7 @@ class Peer {
   /// Writes what is queued, waiting for a client that is slow to read;
   /// false when the connection broke or the client was dropped.
   bool flush();
-  /// Closes the descriptor; later lines are dropped.
+  /// Closes the descriptors; later lines are dropped.
   void close();
 
  private:
@@ -63,7 +63,7 @@ class Peer {
   bool drop_if_overfull_locked();
 
   int fd_;       // written by the connection's thread under mu_; -1 once closed
-  int wake_[2];  // read end polled by the connection's thread; write end poked by senders
+  int wake_[2];  // read end polled by the connection's thread, write end poked by senders; closed with fd_
   std::mutex mu_;
   std::deque<Outgoing> queue_;      // guarded by mu_; lines to write, in order
   std::size_t queued_events_ = 0;   // guarded by mu_; event bytes in queue_ and held_

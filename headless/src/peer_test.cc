@@ -1,5 +1,6 @@
 #include "peer.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -79,10 +80,14 @@ TEST_F(PeerTest, AClientThatNeverReadsIsDroppedPastTheLimit) {
   EXPECT_FALSE(peer_->answer("r\n"));
 }
 
-// Once the connection is closed, its descriptor's number may belong to
-// someone else: lines meant for the old client go nowhere.
+// A closed connection keeps no descriptor, though a tab may keep its record
+// for long; the numbers may soon belong to someone else, and lines meant for
+// the old client go nowhere.
 TEST_F(PeerTest, NothingReachesADescriptorAfterClose) {
+  const int socket = peer_->fd(), wake = peer_->wake_fd();
   peer_->close();
+  EXPECT_EQ(::fcntl(socket, F_GETFD), -1);
+  EXPECT_EQ(::fcntl(wake, F_GETFD), -1);
   int reused[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, reused), 0);
   peer_->send_event("late\n");
