@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <set>
 #include <sys/stat.h>
@@ -80,7 +81,17 @@ TEST_F(AtomicWrite, KeepsTheNotesMode) {
   EXPECT_EQ(st.st_mode & 07777, 0751u);
 }
 
-TEST_F(AtomicWrite, ANoteNobodyMayWriteIsReadOnly) {
+// Runs `check` as a user other than the superuser, who may write anything:
+// in a child given another identity when the test runs as root.
+bool as_ordinary_user(const std::function<bool()>& check) {
+  if (::geteuid() != 0) return check();
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(::setgid(12345) == 0 && ::setuid(12345) == 0 && check() ? 0 : 1);
+  int status = 0;
+  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(AtomicWrite, ANoteTheUserCouldNotWriteIsReadOnly) {
   std::string path = put("r.md", "text\n");
   EXPECT_FALSE(is_read_only(path));
   for (mode_t mode : {0444, 0555, 0400, 0}) {
@@ -89,9 +100,19 @@ TEST_F(AtomicWrite, ANoteNobodyMayWriteIsReadOnly) {
   }
   ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
   EXPECT_FALSE(is_read_only(path));
-  if (::geteuid() != 0) {
-    ASSERT_EQ(::chmod(path.c_str(), 0466), 0);  // others may, the owner may not
-    EXPECT_TRUE(is_read_only(path));
+
+  // Others may write it, its owner may not; and another user's note.
+  std::string owned = put("owned.md", "text\n"), others = put("others.md", "text\n");
+  ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(owned.c_str(), 0466), 0);
+  ASSERT_EQ(::chmod(others.c_str(), 0644), 0);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(owned.c_str(), 12345, 12345), 0);
+    ASSERT_EQ(::chown(others.c_str(), 0, 0), 0);
+  }
+  EXPECT_TRUE(as_ordinary_user([&] { return is_read_only(owned); }));
+  if (::geteuid() == 0) {
+    EXPECT_TRUE(as_ordinary_user([&] { return is_read_only(others); }));
   }
 }
 

@@ -25,8 +25,8 @@ TEST(LineBuffer, LinesComeWholeHoweverTheBytesArrive) {
   EXPECT_EQ(lines.pending(), 1u);
   EXPECT_EQ(lines.rest(), "g");
   EXPECT_EQ(lines.rest(), std::nullopt);
-  lines.append("h\n");
-  EXPECT_EQ(drain(lines), std::vector<std::string>{"h"});
+  lines.append("\nh\n");
+  EXPECT_EQ(drain(lines), (std::vector<std::string>{"", "h"}));
   EXPECT_EQ(lines.rest(), std::nullopt);
 }
 

@@ -76,7 +76,7 @@ bool Peer::answer(std::string_view line) {
   {
     std::lock_guard lock(mu_);
     holding_ = false;
-    if (broken_) return false;
+    if (broken_ || fd_ < 0) return false;
     queue_.push_back({std::string(line), false});
     for (auto& held : held_) queue_.push_back(std::move(held));
     held_.clear();

@@ -274,19 +274,20 @@ mode_t mode_of(const std::string& path) {
 // the user's alone, and a folder an older version left open is closed.
 TEST(HeadlessSocket, TheSocketIsTheUsersAloneWhateverTheUmask) {
   const std::string folder_tail = "/Library/Application Support/com.tarn.elmwrite";
-  for (bool existing : {false, true}) {
+  for (mode_t existing : {0, 0775, 0720}) {  // 0: no folder yet
+    SCOPED_TRACE(existing);
     TempHome home;
     if (existing) {
-      ASSERT_EQ(::chmod(home.make_dir(folder_tail.substr(1)).c_str(), 0775), 0);
+      ASSERT_EQ(::chmod(home.make_dir(folder_tail.substr(1)).c_str(), existing), 0);
     }
     mode_t before = ::umask(002);
     {
       HeadlessApp app(home);
       ::umask(before);
       const std::string folder = home.path() + folder_tail;
-      EXPECT_EQ(mode_of(folder), S_IFDIR | 0700) << existing;
-      EXPECT_EQ(mode_of(home.socket_path()), S_IFSOCK | 0600) << existing;
-      EXPECT_EQ(mode_of(home.socket_path() + ".lock"), S_IFREG | 0600) << existing;
+      EXPECT_EQ(mode_of(folder), S_IFDIR | 0700);
+      EXPECT_EQ(mode_of(home.socket_path()), S_IFSOCK | 0600);
+      EXPECT_EQ(mode_of(home.socket_path() + ".lock"), S_IFREG | 0600);
       if (!existing) {
         // Folders made on the way are the user's alone too.
         EXPECT_EQ(mode_of(home.path() + "/Library"), S_IFDIR | 0700);
@@ -314,6 +315,9 @@ TEST(HeadlessSocket, NeverServesFromOrTakesOverWhatIsNotTheUsers) {
       {"a file at the socket path",
        [](const TempHome& home) { home.write_file("Library/Application Support/com.tarn.elmwrite/elmpad.sock", "mine"); },
        [](const TempHome& home) { return home.socket_path() + " exists and is not a socket; not replacing it"; }},
+      {"a file in place of a folder above",
+       [](const TempHome& home) { home.write_file("Library", "mine"); },
+       [](const TempHome& home) { return "cannot create " + home.path() + "/Library/Application Support: Not a directory"; }},
       {"a file in place of the folder",
        [](const TempHome& home) { home.write_file("Library/Application Support/com.tarn.elmwrite", "mine"); },
        [&](const TempHome& home) { return folder(home) + " is not a folder"; }},
