@@ -39,9 +39,16 @@ class AtomicWrite : public ::testing::Test {
   std::string dir_;
 };
 
+int open_descriptors() {
+  int n = 0;
+  for (int fd = 0; fd < 1024; ++fd) n += ::fcntl(fd, F_GETFD) != -1;
+  return n;
+}
+
 // Names up to the file system's limit, through a link too: the edit lands in
-// the note and nothing else is left in the folder.
+// the note, and nothing else is left in the folder or open in the process.
 TEST_F(AtomicWrite, ReplacesTheNoteWhateverItsName) {
+  const int descriptors = open_descriptors();
   for (std::size_t length : {1u, 100u, 200u, 252u}) {
     std::string name = std::string(length, 'n') + ".md";
     std::string path = put(name, "old\n");
@@ -56,6 +63,7 @@ TEST_F(AtomicWrite, ReplacesTheNoteWhateverItsName) {
   EXPECT_EQ(read_file(note).value_or(""), "via link\n");
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ + "/link.md"));
   EXPECT_EQ(entries(), 2u);
+  EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 TEST_F(AtomicWrite, ReadsOnlyRegularFiles) {

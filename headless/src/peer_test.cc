@@ -68,8 +68,10 @@ TEST_F(PeerTest, EventsKeepTheirPlaceAroundAnswers) {
 // limit; up to the limit it is kept, and a dropped client gets nothing more.
 TEST_F(PeerTest, AClientThatNeverReadsIsDroppedPastTheLimit) {
   const std::string event(1024, 'e');
+  for (int n = 0; n < 16; ++n) peer_->send_event(event);
+  EXPECT_TRUE(peer_->flush());
   peer_->hold_events();
-  for (int n = 0; n < 32; ++n) peer_->send_event(event);
+  for (int n = 0; n < 16; ++n) peer_->send_event(event);
   EXPECT_TRUE(peer_->answer("r\n"));
   ASSERT_EQ(received().size(), 2 + 32 * event.size());  // what was read counts no more
   for (std::size_t n = 0; n < kMaxQueuedEventBytes / event.size(); ++n) peer_->send_event(event);

@@ -65,6 +65,8 @@ TEST(HeadlessSocket, BadRequestsGetAnErrorAndTheAppKeepsServing) {
   app.user("close /no/such.md");
   EXPECT_EQ(app.next_output(), "error: no tab is open for /no/such.md");
   app.child().close_stdin();
+  client.send(" \t\r");  // blank lines are passed over
+  client.send("");
   EXPECT_EQ(client.ask(R"({"id":7,"proto":1,"cmd":"status"})"), R"({"data":{"running":true,"tabs":[]},"id":7,"ok":true})");
   // Nothing was written for the missing note.
   EXPECT_FALSE(std::filesystem::exists(home.path() + "/none.md"));
