@@ -1,6 +1,7 @@
 // The socket: takes the app's socket path (refusing when another instance
-// serves it, taking over a stale file), accepts clients, and runs one thread
-// per connection that reads request lines and writes one answer for each.
+// serves it or when the path is not the user's own, taking over a stale
+// socket), accepts clients, and runs one thread per connection that reads
+// request lines and writes one answer for each.
 #pragma once
 
 #include <expected>
@@ -15,7 +16,8 @@ inline constexpr std::size_t kMaxRequestLine = 64u << 20;
 
 class Server {
  public:
-  /// Binds `socket_path`, creating its directory.
+  /// Binds `socket_path` for the user alone (the socket 0600 in a folder
+  /// 0700, made when missing); the error says what stood in the way.
   static std::expected<Server, std::string> listen(const std::string& socket_path);
   Server(Server&&) noexcept;
   ~Server();
