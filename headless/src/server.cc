@@ -193,6 +193,13 @@ void serve_connection(App& app, int fd) {
     return answer && peer.answer(encode_server_msg(*answer));  // no answer: the client left during a wait
   };
 
+  // Ends the connection, whether the line ended in the same read or not yet.
+  auto refuse_too_long = [&] {
+    peer.answer(encode_server_msg(
+        Response{0, false, std::nullopt, ErrorBody{"BAD_REQUEST", {{"detail", "request line too long"}}}}));
+    return false;
+  };
+
   LineBuffer lines;
   char chunk[65536];
   while (true) {
@@ -200,14 +207,9 @@ void serve_connection(App& app, int fd) {
     while (open) {
       auto line = lines.next();
       if (!line) break;
-      open = serve_line(*line);
+      open = line->size() > kMaxRequestLine ? refuse_too_long() : serve_line(*line);
     }
-    if (!open) break;
-    if (lines.pending() > kMaxRequestLine) {
-      peer.answer(encode_server_msg(
-          Response{0, false, std::nullopt, ErrorBody{"BAD_REQUEST", {{"detail", "request line too long"}}}}));
-      break;
-    }
+    if (!open || (lines.pending() > kMaxRequestLine && !refuse_too_long())) break;
     // The next request, or events other threads queued for this client.
     pollfd fds[2] = {{fd, POLLIN, 0}, {peer.wake_fd(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {

@@ -11,6 +11,7 @@
 
 #include "headless_app.h"
 #include "json_text.h"
+#include "server.h"
 
 namespace elmpad::testing {
 namespace {
@@ -211,6 +212,25 @@ TEST(HeadlessSocket, ConcurrentWritersLoseNoEdit) {
   int entries = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(home.path())) ++entries;
   EXPECT_EQ(entries, 2);  // n.md and Library
+}
+
+// A line longer than any request may be is refused, whether or not its end
+// has come, and only its connection ends.
+TEST(HeadlessSocket, ARequestLineTooLongIsRefused) {
+  TempHome home;
+  HeadlessApp app(home);
+  for (bool ended : {false, true}) {
+    AppClient client(home.socket_path());
+    // Past the limit by more than the app reads at once, the line's end is
+    // still to come when the limit is passed; past it by one, it most likely
+    // comes with the last byte.
+    std::thread sender([&] { client.send(std::string(headless::kMaxRequestLine + (ended ? 1 : 128 << 10), 'x')); });
+    EXPECT_EQ(client.read_line(), R"({"error":{"code":"BAD_REQUEST","params":{"detail":"request line too long"}},"id":0,"ok":false})");
+    EXPECT_EQ(client.read_line(), std::nullopt);
+    sender.join();
+  }
+  AppClient other(home.socket_path());
+  EXPECT_EQ(other.ask(R"({"id":1,"proto":1,"cmd":"status"})"), R"({"data":{"running":true,"tabs":[]},"id":1,"ok":true})");
 }
 
 // A client that stops reading in the middle of an answer far larger than
