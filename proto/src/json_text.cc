@@ -1,5 +1,6 @@
 #include "json_text.h"
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -40,6 +41,25 @@ bool nesting_exceeds(std::string_view text, std::size_t limit) {
   return false;
 }
 
+// The library's lexer takes a NUL byte for the end of the input, so
+// `{"id":1}\0junk` would parse as `{"id":1}`. No JSON text holds a NUL (not
+// even inside a string), and one that parsed can only hold it after the
+// value: the fault is named where the parser would have named it.
+std::string nul_after_value(std::string_view text, std::size_t at) {
+  std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + at, '\n'));
+  std::size_t line_start = text.rfind('\n', at);
+  std::size_t column = at - (line_start == std::string_view::npos ? 0 : line_start + 1) + 1;
+  return "parse error at line " + std::to_string(line) + ", column " + std::to_string(column) +
+         ": syntax error while parsing value - unexpected NUL byte; expected end of input";
+}
+
+template <class... Args>
+std::expected<json, std::string> parse_whole(std::string_view text, Args&&... args) {
+  json value = json::parse(text, std::forward<Args>(args)...);
+  if (auto at = text.find('\0'); at != std::string_view::npos) return std::unexpected(nul_after_value(text, at));
+  return value;
+}
+
 }  // namespace
 
 std::string compact(const json& value) {
@@ -59,7 +79,7 @@ std::expected<json, std::string> parse_json(std::string_view text, ParseOptions 
     return std::unexpected("nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels");
   }
   try {
-    if (options.duplicates_at == nullptr) return json::parse(text);
+    if (options.duplicates_at == nullptr) return parse_whole(text);
     // The location of each open container: the steps from the top ("[]" for
     // array elements), and the keys seen so far when it is an object.
     struct Open {
@@ -99,7 +119,7 @@ std::expected<json, std::string> parse_json(std::string_view text, ParseOptions 
       }
       return true;
     };
-    return json::parse(text, watch);
+    return parse_whole(text, watch);
   } catch (const json::exception& e) {
     return std::unexpected(without_exception_id(e.what()));
   }

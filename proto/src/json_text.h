@@ -36,7 +36,8 @@ struct ParseOptions {
   std::vector<std::string>* duplicates_at = nullptr;
 };
 
-/// Parses one JSON text; whitespace around the value is allowed. The error is
+/// Parses one JSON text; whitespace around the value is allowed, anything
+/// else after it (a NUL byte included) is an error. The error is
 /// the parser's description of the fault (with its position), or a sentence
 /// naming excessive nesting.
 std::expected<json, std::string> parse_json(std::string_view text, ParseOptions options = {});

@@ -93,6 +93,7 @@ TEST(DecodeRequest, RefusalsNameTheFaultAndKeepAUsableId) {
 
 TEST(DecodeRequest, BadJsonAndDeepNestingAreRefusedNotFatal) {
   for (std::string line : {std::string("{\"id\":1,"), std::string("x"), std::string(""),
+                           std::string("{\"id\":1,\"proto\":1,\"cmd\":\"status\"}\n\0", 35),
                            std::string(100000, '[') + std::string(100000, ']')}) {
     auto r = decode_request(line);
     ASSERT_FALSE(r.has_value());

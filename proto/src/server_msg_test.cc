@@ -93,6 +93,11 @@ TEST(DecodeServerMsg, Whitespace) {
   auto junk = decode_server_msg("{\"id\":1,\"ok\":true} x\n");
   ASSERT_FALSE(junk);
   EXPECT_NE(junk.error(), kNoVariantMessage);
+  // A NUL byte is no end of the line: what follows it is junk too.
+  auto nul = decode_server_msg(std::string("{\"id\":1,\"ok\":true,\"data\":{\"folder\":\"/x\"}}\0junk\n", 47));
+  ASSERT_FALSE(nul);
+  EXPECT_EQ(nul.error(), "parse error at line 1, column 42: syntax error while parsing value - unexpected NUL byte; "
+                         "expected end of input");
   auto empty = decode_server_msg("\n");
   ASSERT_FALSE(empty);
   EXPECT_NE(empty.error().find("unexpected end of input"), std::string::npos) << empty.error();

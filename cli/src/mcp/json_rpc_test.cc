@@ -74,6 +74,7 @@ TEST_F(HandleLine, IdsOfEveryTypeAreEchoedUnchanged) {
 
 TEST_F(HandleLine, MalformedLinesGetAParseErrorWithNullId) {
   for (std::string line : {std::string("not json"), std::string(R"({"id":1,"method":"ping"} x)"),
+                           std::string("{\"id\":1,\"method\":\"ping\"}\0junk", 29),
                            std::string(R"({"id":1,"method":"ping")"), std::string(200000, '['),
                            std::string(300, '[') + std::string(300, ']'),
                            // The parser quotes the token it failed in: here nearly the whole line.

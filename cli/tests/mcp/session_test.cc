@@ -60,7 +60,8 @@ TEST_F(McpSession, TokenOnlyWhenSetNonEmptyAndText) {
 
 TEST_F(McpSession, UnusableGrantsAreRefusedAndRetriedAtTheNextCall) {
   FakeApp app(home_.path());
-  const char* refusals[] = {
+  using namespace std::string_literals;
+  const std::string refusals[] = {
       R"({"id":1,"ok":true,"data":{"session":0}})",
       R"({"id":1,"ok":true,"data":{"session":"5"}})",
       R"({"id":1,"ok":true,"data":{"session":-5}})",
@@ -70,8 +71,9 @@ TEST_F(McpSession, UnusableGrantsAreRefusedAndRetriedAtTheNextCall) {
       R"({"id":1,"ok":true,"data":[5]})",
       R"([{"id":1,"ok":true,"data":{"session":5}}])",
       "not json",
+      "{\"id\":1,\"ok\":true,\"data\":{\"session\":5}}\0junk"s,
   };
-  for (const char* refusal : refusals) app.reply("attach_session", {refusal});
+  for (const auto& refusal : refusals) app.reply("attach_session", {refusal});
   app.reply("attach_session", {R"({"id":99,"ok":true,"data":{"session":18446744073709551615},"extra":1})"});
   auto client = start();
   // Start-up used the first refusal; each call tries again.
