@@ -171,8 +171,10 @@ void assign_anchors(Document& doc) {
       same = &namesakes[depth][key_of(sec, depth)];
     }
     if (same->size() > 1) {
-      // Same path, same text: the position among the namesakes tells them apart.
-      auto at = std::find(same->begin(), same->end(), s);
+      // Same path, same text: the position among the namesakes tells them
+      // apart. They were listed in document order, so a binary search finds
+      // it (a linear one made 200,000 equal headings take seconds).
+      auto at = std::lower_bound(same->begin(), same->end(), s);
       anchor += "#" + std::to_string(at - same->begin() + 1);
     }
     sec.anchor = anchor;

@@ -94,6 +94,22 @@ TEST(ParseDocument, NamesThousandsOfRepeatedHeadings) {
   }
 }
 
+// The namesakes of one flat run are told apart by position. Finding that
+// position by a linear search made one write on this note take seconds
+// under the document lock (the ctest timeout is the hang guard).
+TEST(WriteSection, NamesAHundredThousandEqualHeadingsInOnePass) {
+  constexpr std::size_t kCount = 100000;
+  std::string text;
+  for (std::size_t i = 0; i < kCount; ++i) text += "## same\n\nx\n";
+  auto written = write_section(text, {"same#50000", "append", "y", std::nullopt});
+  ASSERT_TRUE(written.has_value());
+  EXPECT_EQ(written->data["heading"], "same#50000");
+  EXPECT_EQ(written->data["startLine"], 3 * 49999 + 1);
+  auto last = read_section(written->text, "same#" + std::to_string(kCount));
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ((*last)["startLine"], 3 * (kCount - 1) + 1 + 3);  // a blank line, y, a blank line
+}
+
 TEST(Resolve, AddressingRules) {
   Document doc = parse_document("# Alpha\n## Beta\n### Gamma\n# alpha beta\n# Dup\n# Dup\n# x#2\n# Solo\n");
   struct Case {
