@@ -3,9 +3,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "cli/run_err.h"
 #include "cli/unique_fd.h"
@@ -25,9 +28,18 @@ struct SessionConn {
 extern SessionConn& SESSION_CONN;
 
 /// One attempt at attaching, unless already attached. Silent: any failure
-/// leaves SESSION_ID at 0 and no connection open. Main thread only; costs up
-/// to two seconds when the application accepts but does not answer.
+/// leaves SESSION_ID at 0 and no connection open. Main thread only; costs at
+/// most two seconds, however slowly the application answers.
 void ensure_session();
+
+/// An attach answer is one short line: a longer one is no answer.
+inline constexpr std::size_t kMaxAttachAnswer = 64 * 1024;
+
+/// One line (with its line feed, or the last bytes before the end of the
+/// stream) read from the non-blocking socket `fd` before `deadline`; nothing
+/// when the deadline passes, the read fails or the line outgrows `limit`.
+std::optional<std::string> read_line_before(int fd, std::chrono::steady_clock::time_point deadline,
+                                            std::size_t limit);
 
 /// SESSION_ID as a request's "session" member: absent while it is 0.
 std::optional<std::uint64_t> request_session();

@@ -1,6 +1,15 @@
 // Attaching to the application's agent session, against the fake app.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+
 #include "fake_app.h"
 #include "mcp_client.h"
+#include "socket_path.h"
 #include "temp_home.h"
 
 namespace elmpad::testing {
@@ -105,6 +114,53 @@ TEST_F(McpSession, ASilentAppDelaysButDoesNotStopTheServer) {
   EXPECT_EQ(client->call("execute_command", {{"id", "file.save"}}), ok_reply(R"({"ran":true})"));
   EXPECT_EQ(app.received().back(), R"({"id":1,"proto":1,"session":3,"cmd":"execute_command","command":"file.save"})" "\n");
   EXPECT_EQ(client->child().err(), "");
+}
+
+// Accepts one connection, reads the attach request, then answers with one
+// space (valid leading white space) every 50 ms until the client hangs up.
+class TricklingApp {
+ public:
+  explicit TricklingApp(const std::string& home) {
+    std::string path = socket_path(home);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 4) != 0) {
+      ADD_FAILURE() << "cannot serve " << path;
+    }
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~TricklingApp() {
+    ::shutdown(listen_fd_, SHUT_RDWR);
+    thread_.join();
+    ::close(listen_fd_);
+  }
+  bool client_hung_up() const { return hung_up_; }
+
+ private:
+  void serve() {
+    int fd = ::accept(listen_fd_, nullptr, nullptr);
+    if (fd < 0) return;
+    char c = 0;
+    while (c != '\n' && ::read(fd, &c, 1) == 1) {
+    }
+    // The pause paces the trickle; it synchronises nothing.
+    while (::write(fd, " ", 1) == 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    hung_up_ = true;
+    ::close(fd);
+  }
+  int listen_fd_ = -1;
+  std::atomic<bool> hung_up_{false};
+  std::thread thread_;
+};
+
+TEST_F(McpSession, AnAppThatTricklesItsAnswerIsGivenUpOnAsAWhole) {
+  TricklingApp app(home_.path());
+  auto client = start();
+  EXPECT_EQ(client->ask(R"({"id":1,"method":"ping"})"), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+  EXPECT_TRUE(eventually([&] { return app.client_hung_up(); }));
 }
 
 TEST_F(McpSession, AnAppThatHangsUpOnAttachIsNoSession) {
