@@ -125,4 +125,71 @@ std::expected<json, std::string> parse_json(std::string_view text, ParseOptions 
   }
 }
 
+namespace {
+
+// Follows the parse event by event, keeping, for each open container, whether
+// it is the value at the start of `path` (and which key comes next in it).
+class NumberAtPath : public nlohmann::json_sax<json> {
+ public:
+  explicit NumberAtPath(std::initializer_list<std::string_view> path) : path_(path) {}
+  std::optional<std::string> found;
+
+  bool null() override { return value(std::nullopt); }
+  bool boolean(bool) override { return value(std::nullopt); }
+  // The lexer reads a number with a leading '-' as signed, any other as
+  // unsigned: a signed zero can only have been written -0.
+  bool number_integer(number_integer_t n) override { return value(n == 0 ? "-0" : std::to_string(n)); }
+  bool number_unsigned(number_unsigned_t n) override { return value(std::to_string(n)); }
+  bool number_float(number_float_t, const string_t& text) override { return value(text); }
+  bool string(string_t&) override { return value(std::nullopt); }
+  bool binary(binary_t&) override { return value(std::nullopt); }
+  bool start_object(std::size_t) override { return open(true); }
+  bool start_array(std::size_t) override { return open(false); }
+  bool key(string_t& key) override {
+    Open& top = open_.back();
+    top.next_on_path = top.on_path && key == path_.begin()[open_.size() - 1];
+    return true;
+  }
+  bool end_object() override { return close(); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t, const std::string&, const json::exception&) override { return false; }
+
+ private:
+  struct Open {
+    bool on_path;       // this container is the value at path[0 .. depth)
+    bool next_on_path;  // the value that comes next is the value at path[0 .. depth]
+  };
+  // Whether the value starting now lies on the path, and whether it is its end.
+  bool here() const { return open_.empty() || open_.back().next_on_path; }
+  bool at_end() const { return here() && open_.size() == path_.size(); }
+  bool value(std::optional<std::string> number) {
+    if (at_end()) found = std::move(number);
+    return true;
+  }
+  bool open(bool is_object) {
+    if (at_end()) found.reset();
+    open_.push_back({is_object && here() && open_.size() < path_.size(), false});
+    return true;
+  }
+  bool close() {
+    open_.pop_back();
+    return true;
+  }
+  std::initializer_list<std::string_view> path_;
+  std::vector<Open> open_;
+};
+
+}  // namespace
+
+std::optional<std::string> number_text_at(std::string_view text, std::initializer_list<std::string_view> path) {
+  if (nesting_exceeds(text, kMaxJsonDepth)) return std::nullopt;
+  NumberAtPath walker(path);
+  try {
+    if (!json::sax_parse(text, &walker) || text.find('\0') != std::string_view::npos) return std::nullopt;
+  } catch (const json::exception&) {
+    return std::nullopt;
+  }
+  return std::move(walker.found);
+}
+
 }  // namespace elmpad

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <mutex>
+#include <initializer_list>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "cli/unique_fd.h"
@@ -12,8 +14,23 @@
 
 namespace elmpad::mcp {
 
+/// A JSON-RPC id as the client wrote it. The library reads a number into a
+/// 64-bit integer or a double, which would round 123456789012345678901234567890
+/// and respell 1e2, so a number id keeps its text: the reply echoes it, and
+/// cancellation compares its exact value.
+struct RequestId {
+  RequestId(json id = nullptr) : value(std::move(id)) {}  // an id built in memory
+  RequestId(json id, std::optional<std::string> number_text);
+  json value;
+  std::string number_text;  // the number as written, when `value` is one; else empty
+};
+
+/// The id `value`, parsed from `line` where `path` leads (member keys from the
+/// top), with the text of a number the library may have respelled.
+RequestId read_request_id(std::string_view line, json value, std::initializer_list<std::string_view> path);
+
 struct InFlight {
-  json id;               // the JSON-RPC id of the tools/call request
+  RequestId id;          // the JSON-RPC id of the tools/call request
   UniqueFd socket;       // a duplicate of the app connection the call blocks on
   bool cancelled = false;
 };
@@ -23,7 +40,7 @@ struct InFlight {
 class InFlightSlot {
  public:
   /// Main thread: a fresh record for `id`, dropping (and closing) any old one.
-  void set(json id);
+  void set(RequestId id);
   /// Main thread: empties the slot, closing a stored socket.
   void clear();
   /// Main thread, inside a blocking tool: stores a duplicate of `socket` in
@@ -31,7 +48,7 @@ class InFlightSlot {
   void register_socket(int socket);
   /// Reader thread: when the record's id equals `id` and it holds a socket,
   /// marks it cancelled and shuts the socket down, which wakes the tool's read.
-  bool abort_if_matches(const json& id);
+  bool abort_if_matches(const RequestId& id);
   /// Main thread: whether the record now in the slot was cancelled.
   bool was_cancelled();
 
@@ -47,7 +64,7 @@ extern InFlightSlot& IN_FLIGHT;
 /// Marks a tools/call as in flight for its lifetime.
 class InFlightScope {
  public:
-  explicit InFlightScope(json id) { IN_FLIGHT.set(std::move(id)); }
+  explicit InFlightScope(RequestId id) { IN_FLIGHT.set(std::move(id)); }
   ~InFlightScope() { IN_FLIGHT.clear(); }
   InFlightScope(const InFlightScope&) = delete;
   InFlightScope& operator=(const InFlightScope&) = delete;
@@ -55,9 +72,9 @@ class InFlightScope {
 
 /// The "requestId" of a notifications/cancelled line, or nothing for any
 /// other line. Cheap for lines that cannot be one.
-std::optional<json> cancelled_request_id(std::string_view line);
+std::optional<RequestId> cancelled_request_id(std::string_view line);
 
-inline bool abort_if_matches(const json& id) { return IN_FLIGHT.abort_if_matches(id); }
+inline bool abort_if_matches(const RequestId& id) { return IN_FLIGHT.abort_if_matches(id); }
 inline bool was_cancelled() { return IN_FLIGHT.was_cancelled(); }
 inline void register_socket(int socket) { IN_FLIGHT.register_socket(socket); }
 
@@ -65,5 +82,10 @@ inline void register_socket(int socket) { IN_FLIGHT.register_socket(socket); }
 /// differ. The two integer kinds of the library (unsigned, signed) are one
 /// type, compared by value.
 bool same_json(const json& a, const json& b);
+
+/// Whether two ids name the same request: by same_json, except that numbers
+/// compare by their exact written value (so 1e2 and 100.0 are one float,
+/// while 1 and 1.0, or 2^70 and 2^70+1, differ).
+bool same_id(const RequestId& a, const RequestId& b);
 
 }  // namespace elmpad::mcp

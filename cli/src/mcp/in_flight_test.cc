@@ -68,9 +68,40 @@ TEST(CancelledRequestId, OnlyNotificationsWithoutIdNamingARequest) {
       EXPECT_FALSE(got.has_value()) << line;
     } else {
       ASSERT_TRUE(got.has_value()) << line;
-      EXPECT_TRUE(same_json(*got, parsed(want))) << line << " gave " << got->dump();
+      EXPECT_TRUE(same_json(got->value, parsed(want))) << line << " gave " << got->value.dump();
     }
   }
+}
+
+// Number ids compare by the exact value the client wrote, not by the double
+// the library reads, and an integer never equals a float.
+TEST(SameId, NumbersCompareByTheirWrittenValue) {
+  auto id = [](const std::string& text) {
+    return *cancelled_request_id(R"({"method":"notifications/cancelled","params":{"requestId":)" + text + "}}");
+  };
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"123456789012345678901234567890", "123456789012345678901234567890", true},
+      {"123456789012345678901234567890", "123456789012345678901234567891", false},
+      {"123456789012345678901234567890", "1.2345678901234568e+29", false},
+      {"123456789012345678901234567890", "123456789012345678901234567890.0", false},
+      {"-18446744073709551616", "-18446744073709551616", true},
+      {"1e2", "100.0", true},
+      {"1.50", "15E-1", true},
+      {"0.1", "0.10000000000000001", false},  // the same double
+      {"1e2", "100", false},
+      {"1", "1.0", false},
+      {"-0", "0", true},
+      {"-0.0", "0e7", true},
+      {"7", "\"7\"", false},
+  };
+  for (const auto& [a, b, same] : cases) {
+    EXPECT_EQ(same_id(id(a), id(b)), same) << a << " vs " << b;
+    EXPECT_EQ(same_id(id(b), id(a)), same) << b << " vs " << a;
+  }
+  // Ids built in memory compare as they print.
+  EXPECT_TRUE(same_id(json(7), id("7")));
+  EXPECT_FALSE(same_id(json(7.0), id("7")));
+  EXPECT_TRUE(same_id(json(100.0), id("1e2")));
 }
 
 TEST(CancelledRequestId, HugeOrDeepLinesAreHarmless) {

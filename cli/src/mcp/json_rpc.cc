@@ -21,7 +21,7 @@ json initialize_result(const json& params) {
               {"serverInfo", {{"name", "elmpad"}, {"version", kVersion}}}};
 }
 
-json tools_call(json id, const json& params) {
+json tools_call(const RequestId& id, const json& params) {
   std::string name;
   json arguments = json::object();
   if (params.is_object()) {
@@ -34,20 +34,20 @@ json tools_call(json id, const json& params) {
     outcome = call_tool(name, arguments);
   }
   if (auto* error = std::get_if<ProtocolError>(&outcome)) {
-    return rpc_error(std::move(id), error->code, std::move(error->message));
+    return rpc_error(id.value, error->code, std::move(error->message));
   }
-  return rpc_result(std::move(id), std::move(std::get<json>(outcome)));
+  return rpc_result(id.value, std::move(std::get<json>(outcome)));
 }
 
 struct Method {
   std::string_view name;
-  json (*answer)(json id, const json& params);
+  json (*answer)(const RequestId& id, const json& params);
 };
 
 constexpr std::array<Method, 4> kMethods = {{
-    {"ping", [](json id, const json&) { return rpc_result(std::move(id), json::object()); }},
-    {"initialize", [](json id, const json& params) { return rpc_result(std::move(id), initialize_result(params)); }},
-    {"tools/list", [](json id, const json&) { return rpc_result(std::move(id), json{{"tools", tool_schemas()}}); }},
+    {"ping", [](const RequestId& id, const json&) { return rpc_result(id.value, json::object()); }},
+    {"initialize", [](const RequestId& id, const json& params) { return rpc_result(id.value, initialize_result(params)); }},
+    {"tools/list", [](const RequestId& id, const json&) { return rpc_result(id.value, json{{"tools", tool_schemas()}}); }},
     {"tools/call", tools_call},
 }};
 
@@ -69,6 +69,19 @@ bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
          c == 0x3000;
+}
+
+// The reply's text, its id spelled as the client spelled it. Keys print in
+// byte order, so the id is followed by the jsonrpc member in both shapes, and
+// that sequence cannot occur inside a printed string (its quotes would be
+// escaped).
+std::string reply_text(const json& reply, const RequestId& id) {
+  std::string text = compact(reply);
+  if (id.number_text.empty()) return text;
+  std::string printed = compact(id.value);
+  auto after = text.find(R"(,"jsonrpc":"2.0")");
+  if (after == std::string::npos || after < printed.size()) return text;
+  return text.replace(after - printed.size(), printed.size(), id.number_text);
 }
 
 }  // namespace
@@ -95,22 +108,23 @@ bool is_blank(std::string_view line) {
   return true;
 }
 
-std::optional<json> handle_line(std::string_view line) {
+std::optional<std::string> handle_line(std::string_view line) {
   if (is_blank(line)) return std::nullopt;
   auto message = parse_json(line);
-  if (!message) return rpc_error(nullptr, kParseError, parse_error_message(std::move(message).error()));
+  if (!message) return compact(rpc_error(nullptr, kParseError, parse_error_message(std::move(message).error())));
   // Only an object can carry an id; batches and bare values are dropped.
   if (!message->is_object()) return std::nullopt;
-  auto id = message->find("id");
-  if (id == message->end()) return std::nullopt;
+  auto id_member = message->find("id");
+  if (id_member == message->end()) return std::nullopt;
+  RequestId id = read_request_id(line, std::move(*id_member), {"id"});
   std::string method;
   if (auto it = message->find("method"); it != message->end() && it->is_string()) method = it->get<std::string>();
   json params;
   if (auto it = message->find("params"); it != message->end()) params = std::move(*it);
   for (const auto& entry : kMethods) {
-    if (entry.name == method) return entry.answer(std::move(*id), params);
+    if (entry.name == method) return reply_text(entry.answer(id, params), id);
   }
-  return rpc_error(std::move(*id), kMethodNotFound, "method not found: " + method);
+  return reply_text(rpc_error(id.value, kMethodNotFound, "method not found: " + method), id);
 }
 
 }  // namespace elmpad::mcp

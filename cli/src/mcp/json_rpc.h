@@ -21,10 +21,11 @@ json rpc_result(json id, json result);
 /// {"error":{"code":…,"message":…},"id":…,"jsonrpc":"2.0"}
 json rpc_error(json id, std::int64_t code, std::string message);
 
-/// The reply to one line (its line feed and carriage return already
-/// removed), or nothing for blank lines and notifications. A tools/call runs
-/// the tool here, marked in flight for its whole duration.
-std::optional<json> handle_line(std::string_view line);
+/// The compact text of the reply to one line (its line feed and carriage
+/// return already removed), or nothing for blank lines and notifications. A
+/// number id is echoed as the client wrote it. A tools/call runs the tool
+/// here, marked in flight for its whole duration.
+std::optional<std::string> handle_line(std::string_view line);
 
 /// Whether `line` holds only Unicode white space (or nothing).
 bool is_blank(std::string_view line);

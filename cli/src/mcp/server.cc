@@ -81,7 +81,8 @@ int run() {
     std::string line = queue.pop();
     auto reply = handle_line(line);
     if (!reply) continue;
-    if (write_all(output.get(), compact(*reply) + "\n") != 0) return 0;
+    reply->push_back('\n');
+    if (write_all(output.get(), *reply) != 0) return 0;
   }
 }
 

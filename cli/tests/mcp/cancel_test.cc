@@ -81,6 +81,25 @@ TEST_F(McpCancel, OnlyTheSameIdOfTheSameTypeCancels) {
             R"({"error":{"code":-32601,"message":"method not found: notifications/cancelled"},"id":9,"jsonrpc":"2.0"})");
 }
 
+// An id beyond 64 bits is echoed as sent, and only that exact number
+// cancels: the double the JSON library would read it as is not the id.
+TEST_F(McpCancel, AnIdBeyondSixtyFourBitsIsMatchedAndEchoedExactly) {
+  const std::string id = "123456789012345678901234567890";
+  app_.on("wait_for_change", Action{.lines = {R"({"id":1,"ok":true})"}, .hold = true});
+  client_.send(McpClient::call_line(id, "wait_for_change", {{"path", file_}}));
+  ASSERT_TRUE(wait_for_cmd(app_, "wait_for_change"));
+  for (const char* other : {"123456789012345678901234567891", "1.2345678901234568e+29"}) client_.send(cancel_line(other));
+  let_the_reader_catch_up();
+  app_.release();
+  EXPECT_EQ(client_.next(), ok_reply(R"({"changed":false,"timedOut":true})", id));
+
+  app_.hold("wait_for_change");
+  client_.send(McpClient::call_line(id, "wait_for_change", {{"path", file_}}));
+  ASSERT_TRUE(wait_for_cmd(app_, "wait_for_change", 2));
+  client_.send(cancel_line(id));
+  EXPECT_EQ(client_.next(), ok_reply(kCancelled, id));
+}
+
 TEST_F(McpCancel, OtherToolsCannotBeCancelled) {
   app_.on("read_section", Action{.lines = {R"({"id":1,"ok":true,"data":{"content":"x"}})"}, .hold = true});
   client_.send(McpClient::call_line("3", "read_section", {{"path", file_}}));
