@@ -27,6 +27,9 @@ std::size_t indent_of(std::string_view s) {
 // the end of the line. Returns the level and the trimmed text without its
 // closing sequence of #.
 std::optional<std::pair<int, std::string>> atx_heading(std::string_view line) {
+  // A carriage return ends the line like the line feed does: `#\r` as the
+  // last line is a heading, as it becomes once a line feed follows it.
+  while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   std::size_t i = indent_of(line);
   if (i > 3) return std::nullopt;
   std::size_t hashes = 0;
@@ -252,6 +255,29 @@ std::string join_anchors(const Document& doc, const std::vector<std::size_t>& wh
   return out;
 }
 
+std::string role_name(std::uint8_t role) {
+  if (role >= kHeading) return "a level-" + std::to_string(role - kHeading) + " heading";
+  return role == kFrontmatter ? "frontmatter" : role == kCode ? "code" : "text";
+}
+
+// The first line outside the written block whose meaning the new document
+// changes (blank lines mean the same anywhere). The block took the place of
+// the old lines [from, to); the lines around it keep their order.
+std::optional<std::size_t> changed_outside(const Document& before, const Document& after, std::size_t from,
+                                           std::size_t to) {
+  const std::size_t block_end = after.lines.size() - (before.lines.size() - to);
+  auto changed = [&](std::size_t old_line, std::size_t new_line) {
+    return before.roles[old_line] != after.roles[new_line] && !is_blank(before.lines[old_line].text);
+  };
+  for (std::size_t i = 0; i < from; ++i) {
+    if (changed(i, i)) return i;
+  }
+  for (std::size_t i = to; i < before.lines.size(); ++i) {
+    if (changed(i, block_end + (i - to))) return i;
+  }
+  return std::nullopt;
+}
+
 // One section, or the refusal for none or several.
 std::expected<std::size_t, SectionError> find_one(const Document& doc, const std::string& heading) {
   auto found = resolve(doc, heading);
@@ -307,18 +333,25 @@ Document parse_document(std::string_view text) {
       }
     }
   }
+  doc.roles.assign(doc.lines.size(), kText);
+  std::fill_n(doc.roles.begin(), doc.body_start, kFrontmatter);
 
   std::optional<std::pair<char, std::size_t>> fence;
   std::vector<std::size_t> open;  // the enclosing sections while scanning
   for (std::size_t i = doc.body_start; i < doc.lines.size(); ++i) {
     const std::string& t = doc.lines[i].text;
     if (fence) {
+      doc.roles[i] = kCode;
       if (fence_closes(t, fence->first, fence->second)) fence.reset();
       continue;
     }
-    if ((fence = fence_open(t))) continue;
+    if ((fence = fence_open(t))) {
+      doc.roles[i] = kCode;
+      continue;
+    }
     auto h = atx_heading(t);
     if (!h) continue;
+    doc.roles[i] = static_cast<std::uint8_t>(kHeading + h->first);
     while (!open.empty() && doc.sections[open.back()].level >= h->first) {
       doc.sections[open.back()].end = i;
       open.pop_back();
@@ -431,23 +464,29 @@ std::expected<WriteResult, SectionError> write_section(std::string_view text, co
 
   std::vector<Line> lines = doc.lines;
   std::vector<std::string> block = content_lines(request.content);
+  // The old lines [from, to) that the written block takes the place of.
+  std::size_t from = 0;
+  std::size_t to = 0;
   if (!target) {
     if (op == "prepend") {
-      insert_block(lines, doc.body_start, block, doc.eol);
+      from = to = doc.body_start;
     } else {
-      std::size_t pos = lines.size();
-      while (pos > doc.body_start && is_blank(lines[pos - 1].text)) --pos;
-      insert_block(lines, pos, block, doc.eol);
+      from = to = lines.size();
+      while (from > doc.body_start && is_blank(lines[from - 1].text)) to = --from;
     }
+    insert_block(lines, from, block, doc.eol);
   } else {
     const Section& sec = doc.sections[*target];
     if (op == "prepend") {
-      insert_block(lines, sec.begin + 1, block, doc.eol);
+      from = to = sec.begin + 1;
+      insert_block(lines, from, block, doc.eol);
     } else if (op == "append") {
-      std::size_t pos = sec.end;
-      while (pos > sec.begin + 1 && is_blank(lines[pos - 1].text)) --pos;
-      insert_block(lines, pos, block, doc.eol);
+      from = to = sec.end;
+      while (from > sec.begin + 1 && is_blank(lines[from - 1].text)) to = --from;
+      insert_block(lines, from, block, doc.eol);
     } else {
+      from = sec.begin + 1;
+      to = sec.end;
       // The heading line stays; content that repeats it would duplicate it.
       if (!block.empty() && trim(block.front()) == trim(lines[sec.begin].text)) {
         block.erase(block.begin());
@@ -465,6 +504,17 @@ std::expected<WriteResult, SectionError> write_section(std::string_view text, co
   WriteResult out;
   out.text = render(lines);
   Document after = parse_document(out.text);
+  if (auto line = changed_outside(doc, after, from, to)) {
+    std::size_t at = *line < from ? *line : after.lines.size() - (doc.lines.size() - *line);
+    return std::unexpected(SectionError{
+        "STRUCTURE_CHANGE",
+        {{"line", std::to_string(*line + 1)},
+         {"detail", "the content would turn line " + std::to_string(*line + 1) + " of the note, outside the " +
+                        (target ? "section" : "place") + " written, from " + role_name(doc.roles[*line]) +
+                        " into " + role_name(after.roles[at]) +
+                        " (a code fence left open, or a --- line closing the note's opening --- as frontmatter, "
+                        "does that); nothing was written"}}});
+  }
   out.data = json{{"operation", op}, {"written", true}};
   if (target) {
     for (const auto& sec : after.sections) {

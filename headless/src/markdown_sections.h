@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <map>
 #include <optional>
@@ -29,9 +30,13 @@ struct Section {
   std::string anchor;                  // escaped; resolves to this section alone
 };
 
+/// What a line is to the section model. A heading is kHeading plus its level.
+enum LineRole : std::uint8_t { kText, kFrontmatter, kCode, kHeading };
+
 struct Document {
   std::vector<Line> lines;
-  std::vector<Section> sections;  // in document order
+  std::vector<std::uint8_t> roles;  // one LineRole (plus level) per line
+  std::vector<Section> sections;    // in document order
   std::size_t body_start = 0;     // first line after YAML frontmatter
   std::string eol = "\n";         // the file's line ending, for inserted lines
 };
@@ -73,6 +78,12 @@ struct WriteResult {
   json data;         // what the write reports back
 };
 
+/// A write changes the note only where it writes: every line outside the
+/// written block keeps its bytes and its meaning (text, frontmatter, code, or
+/// a heading of its level). Content that would change that meaning, such as a
+/// code fence it leaves open or a `---` line that would close the note's
+/// opening `---` into frontmatter, is refused with "STRUCTURE_CHANGE" and
+/// nothing is written.
 std::expected<WriteResult, SectionError> write_section(std::string_view text, const WriteRequest& request);
 
 }  // namespace elmpad::headless

@@ -237,6 +237,62 @@ TEST(WriteSection, RefusesWithoutTouchingTheText) {
   }
 }
 
+// A write never silently changes the meaning of the note outside it: content
+// that would is refused, naming the first line it would change.
+TEST(WriteSection, RefusesContentThatChangesTheNoteOutsideTheWrite) {
+  // The opening --- closes nothing, so it is no frontmatter: a --- line in the
+  // content would close it and make frontmatter of everything above.
+  const std::string note = "---\nintro\n## Tasks\n\n- one\n\n## Done\n\nold\n";
+  struct Case {
+    WriteRequest request;
+    std::string line;  // the first line changed; empty when the write is safe
+    std::string change;
+  };
+  const Case cases[] = {
+      {{"Tasks", "append", "- two\n\n---\n", std::nullopt}, "1", "from text into frontmatter"},
+      {{"Tasks", "append", "```\ncode", std::nullopt}, "7", "from a level-2 heading into code"},
+      {{std::nullopt, "prepend", "~~~", std::nullopt}, "1", "from text into code"},
+      {{std::nullopt, "append", "x\n---", std::nullopt}, "1", "from text into frontmatter"},
+      {{"Tasks", "append", "- two\n\n***\n\n```\ncode\n```", std::nullopt}, "", ""},
+      {{"Tasks", "append", "### Sub\n\n## Next", std::nullopt}, "", ""},  // headings it adds are its own
+      {{"Done", "append", "```\ncode", std::nullopt}, "", ""},  // nothing follows it
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.request.content);
+    auto r = write_section(note, c.request);
+    if (c.line.empty()) {
+      EXPECT_TRUE(r.has_value());
+      continue;
+    }
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error().code, "STRUCTURE_CHANGE");
+    EXPECT_EQ(r.error().params.at("line"), c.line);
+    EXPECT_EQ(r.error().params.at("detail"),
+              "the content would turn line " + c.line + " of the note, outside the " +
+                  (c.request.heading ? "section" : "place") + " written, " + c.change +
+                  " (a code fence left open, or a --- line closing the note's opening --- as frontmatter, does "
+                  "that); nothing was written");
+  }
+}
+
+// A carriage return ends a line as a line feed does, so a last line `#\r`
+// is a heading before a write adds the line feed after it, not only after.
+TEST(WriteSection, ALastLineEndingInACarriageReturnKeepsItsMeaning) {
+  auto outline = [](const std::string& text) {
+    std::vector<std::string> out;
+    for (const auto& s : parse_document(text).sections) out.push_back(std::to_string(s.level) + s.anchor);
+    return out;
+  };
+  EXPECT_EQ(outline("#\n#\r"), (std::vector<std::string>{"1#1", "1#2"}));
+  auto written = write_section("#\n#\r", {"#1", "append", "e", std::nullopt});
+  ASSERT_TRUE(written.has_value());
+  EXPECT_EQ(written->text, "#\n\ne\n\n#\r");
+  EXPECT_EQ(outline(written->text), outline("#\n#\r"));
+  auto below = write_section("# A\nx\n## B\r", {"A", "prepend", "e", std::nullopt});
+  ASSERT_TRUE(below.has_value());
+  EXPECT_EQ(outline(below->text), (std::vector<std::string>{"1A", "2B"}));
+}
+
 TEST(WriteSection, ConflictCarriesCurrentContentAndAFreshTokenThatWorks) {
   std::string doc = "# A\nmine\n# B\nb\n";
   std::string token = token_of(doc, "A");
