@@ -1,0 +1,83 @@
+// The MCP server's line handling, as its reader thread and main loop do it,
+// with tool calls answered by an application in this process. Input lines
+// that start with '<' are the app's answers (the rest of the line, one per
+// connection it accepts, the session attachment's included); all other lines
+// are what the client sends.
+#include "cli/line_reader.h"
+#include "json_text.h"
+#include "mcp/in_flight.h"
+#include "mcp/json_rpc.h"
+#include "mcp/session.h"
+#include "support.h"
+#include "utf8.h"
+
+namespace {
+
+using elmpad::fuzz::check;
+using elmpad::json;
+
+elmpad::fuzz::ScriptedApp& app() {
+  static auto* app = new elmpad::fuzz::ScriptedApp;
+  return *app;
+}
+
+// Every reply is one JSON-RPC line whose id is the request's, a number
+// spelled as the client spelled it.
+void check_reply(std::string_view line, const std::string& reply) {
+  check(reply.find('\n') == std::string::npos && elmpad::is_utf8(reply), "a reply is one line of text");
+  auto parsed = elmpad::parse_json(reply);
+  check(parsed && parsed->is_object() && (*parsed)["jsonrpc"] == "2.0" && parsed->contains("id"),
+        "a reply is a JSON-RPC object with an id");
+  auto request = elmpad::parse_json(line);
+  if (!request) {
+    check((*parsed)["id"].is_null(), "a parse error has a null id");
+    return;
+  }
+  const json& id = (*request)["id"];
+  if (id.is_number()) {
+    check(elmpad::number_text_at(reply, {"id"}) == elmpad::number_text_at(line, {"id"}), "a number id is echoed as sent");
+  } else {
+    check(elmpad::mcp::same_json((*parsed)["id"], id), "an id is echoed unchanged");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  app();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> answers;
+  std::string client;
+  for (auto line : elmpad::fuzz::split_lines(elmpad::fuzz::as_text(data, size))) {
+    if (line.starts_with('<')) {
+      answers.emplace_back(line.substr(1));
+    } else {
+      client += line;
+    }
+  }
+  app().script(std::move(answers));
+  // Each input starts unattached, as a fresh server would.
+  elmpad::mcp::SESSION_ID = 0;
+  {
+    std::lock_guard lock(elmpad::mcp::SESSION_CONN.mu);
+    elmpad::mcp::SESSION_CONN.socket.reset();
+  }
+
+  elmpad::LineReader reader{elmpad::UniqueFd(elmpad::fuzz::stream_of(client))};
+  while (true) {
+    std::string line;
+    auto n = reader.read_line(line);
+    if (!n || *n == 0) break;
+    if (line.ends_with('\n')) {
+      line.pop_back();
+      if (line.ends_with('\r')) line.pop_back();
+    }
+    if (!elmpad::is_utf8(line)) break;
+    if (auto id = elmpad::mcp::cancelled_request_id(line)) elmpad::mcp::abort_if_matches(*id);
+    if (auto reply = elmpad::mcp::handle_line(line)) check_reply(line, *reply);
+  }
+  return 0;
+}

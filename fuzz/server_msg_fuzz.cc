@@ -1,0 +1,45 @@
+// The client's side of the app's answers: every line decodes to a message
+// that round-trips, or fails; and the exchange that reads them (skipping
+// events and other ids, shaping the answer) ends on any stream.
+#include <unistd.h>
+
+#include "cli/exchange.h"
+#include "support.h"
+#include "utf8.h"
+
+namespace {
+
+void check_round_trip(std::string_view line) {
+  using elmpad::fuzz::check;
+  auto msg = elmpad::decode_server_msg(line);
+  if (!msg) {
+    check(!msg.error().empty(), "a failure says why");
+    return;
+  }
+  std::string encoded = elmpad::encode_server_msg(*msg);
+  auto again = elmpad::decode_server_msg(encoded);
+  check(again.has_value() && elmpad::encode_server_msg(*again) == encoded, "a message round-trips");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using elmpad::fuzz::check;
+  std::string_view stream = elmpad::fuzz::as_text(data, size);
+  for (auto line : elmpad::fuzz::split_lines(stream)) check_round_trip(line);
+
+  elmpad::LineReader reader{elmpad::UniqueFd(elmpad::fuzz::stream_of(stream))};
+  auto answer = elmpad::read_response(reader, 1);
+  if (answer) {
+    if (!answer->ok && answer->payload) {
+      const auto& payload = *answer->payload;
+      check(payload.is_object() && payload.size() == 2 && payload["code"].is_string() && payload["params"].is_object(),
+            "a refusal's payload is its code and params");
+    }
+    auto outcome = elmpad::read_event(reader);
+    (void)outcome;
+  } else {
+    check(elmpad::is_utf8(answer.error().code) && !answer.error().message.empty(), "a failure names itself");
+  }
+  return 0;
+}
