@@ -29,6 +29,7 @@ void check_reply(std::string_view line, const std::string& reply) {
   check(parsed && parsed->is_object() && (*parsed)["jsonrpc"] == "2.0" && parsed->contains("id"),
         "a reply is a JSON-RPC object with an id");
   auto request = elmpad::parse_json(line);
+  check(!request || line.find('\0') == std::string_view::npos, "no JSON text holds a NUL byte");
   if (!request) {
     check((*parsed)["id"].is_null(), "a parse error has a null id");
     return;

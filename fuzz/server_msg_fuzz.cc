@@ -16,6 +16,7 @@ void check_round_trip(std::string_view line) {
     check(!msg.error().empty(), "a failure says why");
     return;
   }
+  check(line.find('\0') == std::string_view::npos, "no JSON text holds a NUL byte");
   std::string encoded = elmpad::encode_server_msg(*msg);
   auto again = elmpad::decode_server_msg(encoded);
   check(again.has_value() && elmpad::encode_server_msg(*again) == encoded, "a message round-trips");
