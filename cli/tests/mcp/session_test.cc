@@ -123,17 +123,19 @@ class TricklingApp {
   explicit TricklingApp(const std::string& home) {
     std::string path = socket_path(home);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    addr_.sun_family = AF_UNIX;
+    std::memcpy(addr_.sun_path, path.data(), path.size());
     listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 4) != 0) {
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr_), sizeof addr_) != 0 || ::listen(listen_fd_, 4) != 0) {
       ADD_FAILURE() << "cannot serve " << path;
     }
     thread_ = std::thread([this] { serve(); });
   }
   ~TricklingApp() {
-    ::shutdown(listen_fd_, SHUT_RDWR);
+    // Should nobody have connected, this connection ends the wait for one.
+    int wake = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    (void)::connect(wake, reinterpret_cast<sockaddr*>(&addr_), sizeof addr_);
+    ::close(wake);
     thread_.join();
     ::close(listen_fd_);
   }
@@ -151,6 +153,7 @@ class TricklingApp {
     hung_up_ = true;
     ::close(fd);
   }
+  sockaddr_un addr_{};
   int listen_fd_ = -1;
   std::atomic<bool> hung_up_{false};
   std::thread thread_;
