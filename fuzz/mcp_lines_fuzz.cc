@@ -3,6 +3,9 @@
 // that start with '<' are the app's answers (the rest of the line, one per
 // connection it accepts, the session attachment's included); all other lines
 // are what the client sends.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "cli/line_reader.h"
 #include "json_text.h"
 #include "mcp/in_flight.h"
@@ -42,6 +45,25 @@ void check_reply(std::string_view line, const std::string& reply) {
   }
 }
 
+// Between calls nothing is in flight, so the reader's cancellation finds
+// nothing to end; this puts the last request in flight, as if the
+// cancellation had come while it ran, and checks whom it would end.
+void check_cancellation(const elmpad::mcp::RequestId& running, const elmpad::mcp::RequestId& cancelled) {
+  using namespace elmpad::mcp;
+  int fds[2];
+  check(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0, "socketpair");
+  IN_FLIGHT.set(running);
+  register_socket(fds[0]);
+  bool ended = abort_if_matches(cancelled);
+  check(ended == was_cancelled(), "a cancellation that ends the call marks it");
+  auto text = [](const RequestId& id) { return id.number_text.empty() ? elmpad::compact(id.value) : id.number_text; };
+  if (text(running) == text(cancelled)) check(ended, "the same id cancels");
+  if (running.value.is_number() != cancelled.value.is_number()) check(!ended, "a number never equals another type");
+  IN_FLIGHT.clear();
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -68,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   elmpad::LineReader reader{elmpad::UniqueFd(elmpad::fuzz::stream_of(client))};
+  std::optional<elmpad::mcp::RequestId> last_request;
   while (true) {
     std::string line;
     auto n = reader.read_line(line);
@@ -77,8 +100,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (line.ends_with('\r')) line.pop_back();
     }
     if (!elmpad::is_utf8(line)) break;
-    if (auto id = elmpad::mcp::cancelled_request_id(line)) elmpad::mcp::abort_if_matches(*id);
-    if (auto reply = elmpad::mcp::handle_line(line)) check_reply(line, *reply);
+    if (auto id = elmpad::mcp::cancelled_request_id(line)) {
+      elmpad::mcp::abort_if_matches(*id);
+      if (last_request) check_cancellation(*last_request, *id);
+    }
+    if (auto reply = elmpad::mcp::handle_line(line)) {
+      check_reply(line, *reply);
+      if (auto request = elmpad::parse_json(line); request && request->contains("id")) {
+        last_request = elmpad::mcp::read_request_id(line, (*request)["id"], {"id"});
+      }
+    }
   }
   return 0;
 }
