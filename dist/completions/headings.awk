@@ -21,7 +21,7 @@ function key(i, d,   k, j) {
   return k
 }
 BEGIN { BS = sprintf("%c", 92); CR = sprintf("%c", 13) }
-{ sub(CR "$", ""); line[NR] = $0 }
+{ sub(CR "+$", ""); line[NR] = $0 }
 END {
   start = 1
   # Frontmatter counts only once it is closed.
