@@ -201,6 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"AppendBeforeTrailingBlanks", "# A\na\n\n\n# C\n", "A", "append", "new\n", "# A\na\n\nnew\n\n\n# C\n"},
         WriteCase{"PrependUnderHeading", "# A\n\na\n", "A", "prepend", "new", "# A\n\nnew\n\na\n"},
         WriteCase{"EmptySection", "# A\n# B\n", "A", "append", "x", "# A\n\nx\n\n# B\n"},
+        WriteCase{"AppendToABlankBody", "# A\n\n\n# B\n", "A", "append", "x", "# A\n\nx\n\n\n# B\n"},
         WriteCase{"ReplaceKeepsHeadingLine", "# A\nold\n## Child\nold\n# B\n", "A", "replace", "new\n",
                   "# A\n\nnew\n\n# B\n"},
         WriteCase{"ReplaceDropsARepeatedHeading", "# A\nold\n", "A", "replace", "# A\nnew", "# A\n\nnew\n"},

@@ -98,6 +98,9 @@ TEST(DecodeServerMsg, Whitespace) {
   ASSERT_FALSE(nul);
   EXPECT_EQ(nul.error(), "parse error at line 1, column 42: syntax error while parsing value - unexpected NUL byte; "
                          "expected end of input");
+  auto below = decode_server_msg(std::string("{\"id\":1,\n\"ok\":true}\n \0", 22));
+  ASSERT_FALSE(below);
+  EXPECT_TRUE(below.error().starts_with("parse error at line 3, column 2: ")) << below.error();
   auto empty = decode_server_msg("\n");
   ASSERT_FALSE(empty);
   EXPECT_NE(empty.error().find("unexpected end of input"), std::string::npos) << empty.error();

@@ -98,6 +98,10 @@ TEST(SameId, NumbersCompareByTheirWrittenValue) {
     EXPECT_EQ(same_id(id(a), id(b)), same) << a << " vs " << b;
     EXPECT_EQ(same_id(id(b), id(a)), same) << b << " vs " << a;
   }
+  // The text is the requestId's own, not that of a key of the same name elsewhere.
+  auto beside = cancelled_request_id(R"({"method":"notifications/cancelled","params":{"requestId":1e2},"x":{"requestId":7}})");
+  ASSERT_TRUE(beside.has_value());
+  EXPECT_EQ(beside->number_text, "1e2");
   // Ids built in memory compare as they print.
   EXPECT_TRUE(same_id(json(7), id("7")));
   EXPECT_FALSE(same_id(json(7.0), id("7")));
