@@ -1,7 +1,7 @@
 /* bench_app: a fast stand-in for the application, for the benchmark only.
  *
- * Serves the socket at argv[1] with one thread per connection and answers
- * every request from bytes built in advance, so that the servers under test,
+ * Serves the socket at argv[1] and answers every request from bytes built in
+ * advance, so that the servers under test,
  * not the application, decide the timings. Answers by command:
  *   attach_session  grants session 7 (the connection stays open, as a real
  *                   grant does)
@@ -10,13 +10,14 @@
  *                   both servers print the same bytes
  *   read_section    a section whose content is N bytes of markdown-like UTF-8
  *                   (quotes, tabs, backslashes, non-ASCII), where N is the
- *                   number in the requested path (/bench/section-N.md); built
- *                   on first use and kept
+ *                   number in the requested path (/bench/section-N.md); the sizes
+ *                   on the command line are built before "ready", others
+ *                   on first use
  *   anything else   {"id":…,"ok":true}
  * Every data object is compact with its keys in byte order, so a server that
  * re-prints it leaves it unchanged. Runs until killed. */
 #include <errno.h>
-#include <pthread.h>
+#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -104,10 +105,8 @@ static struct {
   struct buf answer;
 } sections[MAX_SECTIONS];
 static int section_count;
-static pthread_mutex_t sections_mu = PTHREAD_MUTEX_INITIALIZER;
 
 static const struct buf *section_for(size_t size) {
-  pthread_mutex_lock(&sections_mu);
   const struct buf *found = NULL;
   for (int i = 0; i < section_count; ++i) {
     if (sections[i].size == size) found = &sections[i].answer;
@@ -117,7 +116,6 @@ static const struct buf *section_for(size_t size) {
     sections[section_count].answer = section_answer(size);
     found = &sections[section_count++].answer;
   }
-  pthread_mutex_unlock(&sections_mu);
   return found;
 }
 
@@ -183,35 +181,33 @@ static int answer(int fd, const char *line) {
   return write_all(fd, rest, rest_n);
 }
 
-static void *serve(void *arg) {
-  int fd = (int)(long)arg;
-  struct buf in = {0};
-  char chunk[65536];
-  for (;;) {
-    ssize_t r = read(fd, chunk, sizeof chunk);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    put(&in, chunk, (size_t)r);
-    char *start = in.p;
-    char *nl;
-    while ((nl = memchr(start, '\n', in.n - (size_t)(start - in.p))) != NULL) {
-      *nl = '\0';
-      if (answer(fd, start) != 0) goto done;
-      start = nl + 1;
-    }
-    size_t left = in.n - (size_t)(start - in.p);
-    memmove(in.p, start, left);
-    in.n = left;
+/* One client connection: its unanswered bytes. */
+struct conn {
+  int fd;
+  size_t n;
+  char in[65536];
+};
+
+/* Answers every complete line in c->in; -1 when the connection is done. */
+static int serve(struct conn *c) {
+  ssize_t r = read(c->fd, c->in + c->n, sizeof c->in - 1 - c->n);
+  if (r < 0 && errno == EINTR) return 0;
+  if (r <= 0) return -1;
+  c->n += (size_t)r;
+  char *start = c->in, *nl;
+  while ((nl = memchr(start, '\n', c->n - (size_t)(start - c->in))) != NULL) {
+    *nl = '\0';
+    if (answer(c->fd, start) != 0) return -1;
+    start = nl + 1;
   }
-done:
-  close(fd);
-  free(in.p);
-  return NULL;
+  c->n -= (size_t)(start - c->in);
+  memmove(c->in, start, c->n);
+  return c->n == sizeof c->in - 1 ? -1 : 0; /* a request longer than the buffer: not ours */
 }
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: bench_app SOCKET_PATH\n");
+  if (argc < 2) {
+    fprintf(stderr, "usage: bench_app SOCKET_PATH [SECTION_BYTES...]\n");
     return 2;
   }
   struct sockaddr_un addr = {0};
@@ -227,20 +223,49 @@ int main(int argc, char **argv) {
     perror("bench_app");
     return 1;
   }
+  /* Builds the sections named on the command line before saying so. */
+  for (int i = 2; i < argc; ++i) section_for(strtoull(argv[i], NULL, 10));
   /* Signals readiness to the driver on standard output. */
   if (write_all(1, "ready\n", 6) != 0) return 1;
+
+  /* One thread and poll: no thread to start per connection, so the
+   * application adds as little as it can to every round trip. */
+  enum { kMaxConns = 256 };
+  static struct pollfd fds[kMaxConns + 1];
+  static struct conn *conns[kMaxConns + 1];
+  nfds_t count = 1;
+  fds[0].fd = s;
+  fds[0].events = POLLIN;
   for (;;) {
-    int c = accept(s, NULL, NULL);
-    if (c < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      perror("bench_app: accept");
+    if (poll(fds, count, -1) < 0) {
+      if (errno == EINTR) continue;
+      perror("bench_app: poll");
       return 1;
     }
-    pthread_t t;
-    if (pthread_create(&t, NULL, serve, (void *)(long)c) != 0) {
-      close(c);
-      continue;
+    for (nfds_t i = count; i-- > 1;) {
+      if (!fds[i].revents) continue;
+      if (serve(conns[i]) != 0) {
+        close(fds[i].fd);
+        free(conns[i]);
+        fds[i] = fds[count - 1];
+        conns[i] = conns[count - 1];
+        --count;
+      }
     }
-    pthread_detach(t);
+    if (fds[0].revents & POLLIN) {
+      int c = accept(s, NULL, NULL);
+      if (c < 0) continue;
+      if (count == kMaxConns + 1) {
+        close(c);
+        continue;
+      }
+      conns[count] = calloc(1, sizeof(struct conn));
+      if (!conns[count]) abort();
+      conns[count]->fd = c;
+      fds[count].fd = c;
+      fds[count].events = POLLIN;
+      fds[count].revents = 0;
+      ++count;
+    }
   }
 }

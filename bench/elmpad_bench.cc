@@ -376,18 +376,6 @@ std::vector<Row> bench_status(const Setup& s) {
           {"elmpad status: CPU per process", "ms", stats(cpu[0]), stats(cpu[1]), "<= 1.3x"}};
 }
 
-// Warms the fake application's prebuilt answers, so that no timing includes
-// building them.
-void warm_sections(const Setup& s, const Server& f, const std::vector<std::size_t>& sizes) {
-  Proc p(f.argv, s.env);
-  int id = 1;
-  for (auto bytes : sizes) {
-    p.send(read_section_call(id++, bytes));
-    (void)p.line();
-  }
-  p.finish();
-}
-
 // ---- the headless app: cost against the number of headings -------------
 
 class SocketClient {
@@ -527,14 +515,17 @@ int main(int argc, char** argv) {
   s.home = make_temp_home();
   s.env = {"HOME=" + s.home, "PATH=/usr/bin:/bin"};
   std::string sock = s.home + "/Library/Application Support/com.tarn.elmwrite/elmpad.sock";
-  Proc app({s.bench_app, sock}, {}, true);
-  app.set_name("bench_app");
-  (void)app.line();  // "ready"
-
-  Server e{"elmpad", {s.elmpad, "mcp"}}, f{"floor", {s.floor_mcp}};
   constexpr std::size_t kKiB = 1024, kMiB = 1024 * 1024;
   std::vector<std::size_t> sizes = {kKiB, kMiB, 16 * kMiB, 64 * kMiB};
-  warm_sections(s, f, sizes);
+  // The application builds its answers before it says "ready", so no
+  // timing includes building them.
+  std::vector<std::string> app_argv = {s.bench_app, sock};
+  for (auto bytes : sizes) app_argv.push_back(std::to_string(bytes));
+  Proc app(app_argv, {}, true);
+  app.set_name("bench_app");
+  (void)app.line();
+
+  Server e{"elmpad", {s.elmpad, "mcp"}}, f{"floor", {s.floor_mcp}};
 
   std::printf("elmpad beside its floor (medians and 99th percentiles; ratio = elmpad / floor)\n");
   std::vector<Row> rows;
