@@ -79,6 +79,23 @@ std::expected<ServerMsg, std::string> decode_server_msg(std::string_view line) {
   return std::unexpected(std::string(kNoVariantMessage));
 }
 
+std::optional<OkResponse> ok_response(std::string_view line, const JsonIndex& index) {
+  using Kind = JsonIndex::Kind;
+  if (index.kind(JsonIndex::kRoot) != Kind::kObject) return std::nullopt;
+  auto ok = index.member(line, JsonIndex::kRoot, "ok");
+  auto id = index.member(line, JsonIndex::kRoot, "id");
+  if (!ok || index.kind(*ok) != Kind::kTrue || !id) return std::nullopt;
+  auto id_value = index.as_u64(line, *id);
+  if (!id_value) return std::nullopt;
+  // An error beside "ok" true is ignored, but only once it is known to fit.
+  if (auto error = index.member(line, JsonIndex::kRoot, "error"); error && index.kind(*error) != Kind::kNull) {
+    return std::nullopt;
+  }
+  OkResponse r{*id_value, std::nullopt};
+  if (auto data = index.member(line, JsonIndex::kRoot, "data"); data && index.kind(*data) != Kind::kNull) r.data = *data;
+  return r;
+}
+
 json error_body_json(const ErrorBody& error) {
   json params = json::object();
   for (const auto& [k, v] : error.params) params[k] = v;

@@ -13,6 +13,7 @@
 
 #include "json_text.h"
 #include "outcome.h"
+#include "raw_json.h"
 
 namespace elmpad {
 
@@ -44,6 +45,18 @@ inline constexpr std::string_view kNoVariantMessage =
 /// Decodes one line (its line feed and surrounding whitespace allowed). Fails
 /// with the parser's message for bad JSON, or kNoVariantMessage.
 std::expected<ServerMsg, std::string> decode_server_msg(std::string_view line);
+
+/// A Response read without building a tree. Only the plain case is read
+/// this way: an object with an unsigned "id", "ok" true and "error" absent
+/// or null, as decode_server_msg would read it.
+struct OkResponse {
+  std::uint64_t id = 0;
+  std::optional<JsonIndex::NodeId> data;  // absent or null: nullopt
+};
+
+/// The OkResponse `line` is, given its index; nullopt for every other line,
+/// which is then decode_server_msg's to read.
+std::optional<OkResponse> ok_response(std::string_view line, const JsonIndex& index);
 
 /// `error` as the JSON object callers report: {"code":…,"params":{…}}.
 json error_body_json(const ErrorBody& error);

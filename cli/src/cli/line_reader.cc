@@ -1,5 +1,6 @@
 #include "cli/line_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -9,24 +10,60 @@ namespace elmpad {
 std::expected<std::size_t, int> LineReader::read_line(std::string& line) {
   std::size_t appended = 0;
   while (true) {
-    if (start_ == end_) {
-      ssize_t n = ::read(fd_.get(), buffer_.get(), kReaderBufferSize);
+    if (start_ < end_) {
+      const char* begin = buffer_.get() + start_;
+      std::size_t available = end_ - start_;
+      const void* newline = std::memchr(begin, '\n', available);
+      std::size_t take = newline ? static_cast<const char*>(newline) - begin + 1 : available;
+      line.append(begin, take);
+      start_ += take;
+      appended += take;
+      if (newline) return appended;
+    }
+    start_ = end_ = 0;
+    if (appended < kReaderBufferSize) {
+      ssize_t n = ::read(fd_.get(), buffer_.get(), capacity_);
       if (n < 0) {
         if (errno == EINTR) continue;
         return std::unexpected(errno);
       }
       if (n == 0) return appended;
-      start_ = 0;
       end_ = static_cast<std::size_t>(n);
+      continue;
     }
-    const char* begin = buffer_.get() + start_;
-    std::size_t available = end_ - start_;
-    const void* newline = std::memchr(begin, '\n', available);
-    std::size_t take = newline ? static_cast<const char*>(newline) - begin + 1 : available;
-    line.append(begin, take);
-    start_ += take;
-    appended += take;
-    if (newline) return appended;
+    // A long line: read into it directly, filling its capacity and then
+    // doubling it, so that its bytes are copied once and read in few calls.
+    std::size_t old = line.size();
+    std::size_t room = std::max(line.capacity() - old, std::max<std::size_t>(old, 64 * 1024));
+    ssize_t n = 0;
+    int err = 0;
+    line.resize_and_overwrite(old + room, [&](char* p, std::size_t) {
+      n = ::read(fd_.get(), p + old, room);
+      err = errno;
+      return old + static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+    });
+    if (n < 0) {
+      if (err == EINTR) continue;
+      return std::unexpected(err);
+    }
+    if (n == 0) return appended;
+    const char* fresh = line.data() + old;
+    const void* newline = std::memchr(fresh, '\n', static_cast<std::size_t>(n));
+    if (newline == nullptr) {
+      appended += static_cast<std::size_t>(n);
+      continue;
+    }
+    // What came after the line feed belongs to the next line.
+    std::size_t keep = static_cast<const char*>(newline) - fresh + 1;
+    std::size_t rest = static_cast<std::size_t>(n) - keep;
+    if (rest > capacity_) {
+      buffer_.reset(new char[rest]);
+      capacity_ = rest;
+    }
+    std::memcpy(buffer_.get(), fresh + keep, rest);
+    end_ = rest;
+    line.resize(old + keep);
+    return appended + keep;
   }
 }
 

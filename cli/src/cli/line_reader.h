@@ -16,12 +16,15 @@ inline constexpr std::size_t kReaderBufferSize = 8192;
 class LineReader {
  public:
   LineReader() = default;
-  explicit LineReader(UniqueFd fd) : fd_(std::move(fd)), buffer_(new char[kReaderBufferSize]) {}
+  explicit LineReader(UniqueFd fd)
+      : fd_(std::move(fd)), buffer_(new char[kReaderBufferSize]), capacity_(kReaderBufferSize) {}
 
   /// Appends to `line` the bytes up to and including the next line feed, or
   /// up to the end of the stream; no limit on length. Returns the number of
   /// bytes appended (0 at end of stream), or the errno of a failed read.
-  /// Bytes buffered past the line stay for the next call.
+  /// Bytes read past the line stay for the next call. Short lines are served
+  /// from the buffer; once a line is longer than it, the rest is read
+  /// straight into `line` in pieces that grow with it.
   std::expected<std::size_t, int> read_line(std::string& line);
 
   int fd() const { return fd_.get(); }
@@ -29,6 +32,7 @@ class LineReader {
  private:
   UniqueFd fd_;
   std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;  // kReaderBufferSize, or more to hold what a long read left over
   std::size_t start_ = 0;
   std::size_t end_ = 0;
 };

@@ -60,7 +60,7 @@ class ToolArgs {
 };
 
 /// A tool whose arguments passed: running it acts (file system, app).
-using Run = std::function<Result<json>()>;
+using Run = std::function<Result<Payload>()>;
 using Prepared = std::expected<Run, ProtocolError>;
 
 struct ToolEntry {
@@ -153,8 +153,19 @@ constexpr std::array<ToolEntry, 9> kTools = {{
     {"post_message", prepare_post_message},
 }};
 
-json text_content(std::string text) {
-  return json::array({json{{"text", std::move(text)}, {"type", "text"}}});
+// The result object around its one text item; the item's text is appended
+// by `text`, escaped as the inside of a JSON string.
+template <class AppendText>
+ToolResult text_result(AppendText&& text, bool is_error) {
+  ToolResult result{R"({"content":[{"text":")"};
+  text(result.text);
+  result.text += is_error ? R"(","type":"text"}],"isError":true})" : R"(","type":"text"}]})";
+  return result;
+}
+
+void append_string_contents(std::string& out, const std::string& text) {
+  std::string quoted = compact(json(text));
+  out.append(quoted, 1, quoted.size() - 2);
 }
 
 }  // namespace
@@ -175,10 +186,17 @@ ToolOutcome call_tool(std::string_view name, const json& arguments) {
   return tool_ok(*payload);
 }
 
-json tool_ok(const json& payload) { return json{{"content", text_content(compact(payload))}}; }
+ToolResult tool_ok(const Payload& payload) {
+  return text_result(
+      [&payload](std::string& out) {
+        if (const auto* raw = std::get_if<RawJson>(&payload)) raw->append_compact(out, true);
+        else append_string_contents(out, compact(std::get<json>(payload)));
+      },
+      false);
+}
 
-json tool_err(const RunErr& err) {
-  return json{{"content", text_content(compact(error_envelope(err)))}, {"isError", true}};
+ToolResult tool_err(const RunErr& err) {
+  return text_result([&err](std::string& out) { append_string_contents(out, compact(error_envelope(err))); }, true);
 }
 
 RunErr remote_err(const std::optional<json>& error, std::string_view fallback) {
@@ -195,13 +213,13 @@ Result<std::string> resolve(std::string_view path) {
   return absolute_path(*cwd, path);
 }
 
-Result<Answer> ask_app(UniqueFd socket, Cmd command, bool cancellable) {
+Result<PassedAnswer> ask_app(UniqueFd socket, Cmd command, bool cancellable) {
   auto conn = make_connection(std::move(socket));
   if (!conn) return std::unexpected(std::move(conn).error());
   if (cancellable) register_socket(conn->socket.get());
   Request request{.id = 1, .session = request_session(), .cmd = std::move(command)};
   if (auto sent = send(conn->socket.get(), request); !sent) return std::unexpected(std::move(sent).error());
-  return read_response(conn->reader, 1);
+  return read_response_passed(conn->reader, 1);
 }
 
 }  // namespace elmpad::mcp

@@ -26,16 +26,23 @@ struct ProtocolError {
 
 inline constexpr std::int64_t kInvalidParams = -32602;
 
+/// A tool result as the compact JSON text of its object, the form it is
+/// sent in: a large payload is printed into it once and never held as a
+/// tree.
+struct ToolResult {
+  std::string text;
+};
+
 /// A tool result (success or isError) or a protocol error.
-using ToolOutcome = std::variant<json, ProtocolError>;
+using ToolOutcome = std::variant<ToolResult, ProtocolError>;
 
 /// Attaches the session if it can, checks the arguments, runs the tool.
 ToolOutcome call_tool(std::string_view name, const json& arguments);
 
 /// {"content":[{"text":<payload as compact JSON>,"type":"text"}]}
-json tool_ok(const json& payload);
+ToolResult tool_ok(const Payload& payload);
 /// The same around the error envelope of `err`, with "isError":true.
-json tool_err(const RunErr& err);
+ToolResult tool_err(const RunErr& err);
 /// The failure for an answer with ok false: the application's code and its
 /// error as JSON text, or `fallback` and "request failed" without one.
 RunErr remote_err(const std::optional<json>& error, std::string_view fallback);
@@ -43,8 +50,9 @@ RunErr remote_err(const std::optional<json>& error, std::string_view fallback);
 Result<std::string> resolve(std::string_view path);
 
 /// Sends `command` as request 1 (with the attached session) over `socket`
-/// and reads its answer. With `cancellable`, the connection is first left in
-/// the in-flight record so that a cancellation can end the wait.
-Result<Answer> ask_app(UniqueFd socket, Cmd command, bool cancellable = false);
+/// and reads its answer, keeping its data as text. With `cancellable`, the
+/// connection is first left in the in-flight record so that a cancellation
+/// can end the wait.
+Result<PassedAnswer> ask_app(UniqueFd socket, Cmd command, bool cancellable = false);
 
 }  // namespace elmpad::mcp

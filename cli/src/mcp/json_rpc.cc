@@ -21,7 +21,7 @@ json initialize_result(const json& params) {
               {"serverInfo", {{"name", "elmpad"}, {"version", kVersion}}}};
 }
 
-json tools_call(const RequestId& id, const json& params) {
+Reply tools_call(const RequestId& id, const json& params) {
   std::string name;
   json arguments = json::object();
   if (params.is_object()) {
@@ -34,20 +34,27 @@ json tools_call(const RequestId& id, const json& params) {
     outcome = call_tool(name, arguments);
   }
   if (auto* error = std::get_if<ProtocolError>(&outcome)) {
-    return rpc_error(id.value, error->code, std::move(error->message));
+    return rpc_error(id, error->code, std::move(error->message));
   }
-  return rpc_result(id.value, std::move(std::get<json>(outcome)));
+  return rpc_result(id, std::move(std::get<ToolResult>(outcome).text));
+}
+
+// The catalogue never changes while the process lives: its text is made
+// once, on the first tools/list.
+const std::string& tools_list_result() {
+  static const std::string text = compact(json{{"tools", tool_schemas()}});
+  return text;
 }
 
 struct Method {
   std::string_view name;
-  json (*answer)(const RequestId& id, const json& params);
+  Reply (*answer)(const RequestId& id, const json& params);
 };
 
 constexpr std::array<Method, 4> kMethods = {{
-    {"ping", [](const RequestId& id, const json&) { return rpc_result(id.value, json::object()); }},
-    {"initialize", [](const RequestId& id, const json& params) { return rpc_result(id.value, initialize_result(params)); }},
-    {"tools/list", [](const RequestId& id, const json&) { return rpc_result(id.value, json{{"tools", tool_schemas()}}); }},
+    {"ping", [](const RequestId& id, const json&) { return rpc_result(id, "{}"); }},
+    {"initialize", [](const RequestId& id, const json& params) { return rpc_result(id, compact(initialize_result(params))); }},
+    {"tools/list", [](const RequestId& id, const json&) { return rpc_result(id, tools_list_result()); }},
     {"tools/call", tools_call},
 }};
 
@@ -71,27 +78,19 @@ bool is_white_space(char32_t c) {
          c == 0x3000;
 }
 
-// The reply's text, its id spelled as the client spelled it. Keys print in
-// byte order, so the id is followed by the jsonrpc member in both shapes, and
-// that sequence cannot occur inside a printed string (its quotes would be
-// escaped).
-std::string reply_text(const json& reply, const RequestId& id) {
-  std::string text = compact(reply);
-  if (id.number_text.empty()) return text;
-  std::string printed = compact(id.value);
-  auto after = text.find(R"(,"jsonrpc":"2.0")");
-  if (after == std::string::npos || after < printed.size()) return text;
-  return text.replace(after - printed.size(), printed.size(), id.number_text);
-}
+// The id as the client wrote it: the library would print a number it read
+// in its own spelling (rounded beyond 64 bits, 1e2 as 100.0).
+std::string id_text(const RequestId& id) { return id.number_text.empty() ? compact(id.value) : id.number_text; }
 
 }  // namespace
 
-json rpc_result(json id, json result) {
-  return json{{"id", std::move(id)}, {"jsonrpc", "2.0"}, {"result", std::move(result)}};
+Reply rpc_result(const RequestId& id, std::string result) {
+  return Reply{"{\"id\":" + id_text(id) + ",\"jsonrpc\":\"2.0\",\"result\":", std::move(result), "}"};
 }
 
-json rpc_error(json id, std::int64_t code, std::string message) {
-  return json{{"error", {{"code", code}, {"message", std::move(message)}}}, {"id", std::move(id)}, {"jsonrpc", "2.0"}};
+Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
+  json error{{"code", code}, {"message", std::move(message)}};
+  return Reply{"", R"({"error":)" + compact(error) + R"(,"id":)" + id_text(id) + R"(,"jsonrpc":"2.0"})", ""};
 }
 
 bool is_blank(std::string_view line) {
@@ -108,10 +107,10 @@ bool is_blank(std::string_view line) {
   return true;
 }
 
-std::optional<std::string> handle_line(std::string_view line) {
+std::optional<Reply> handle_line(std::string_view line) {
   if (is_blank(line)) return std::nullopt;
   auto message = parse_json(line);
-  if (!message) return compact(rpc_error(nullptr, kParseError, parse_error_message(std::move(message).error())));
+  if (!message) return rpc_error(RequestId(), kParseError, parse_error_message(std::move(message).error()));
   // Only an object can carry an id; batches and bare values are dropped.
   if (!message->is_object()) return std::nullopt;
   auto id_member = message->find("id");
@@ -122,9 +121,9 @@ std::optional<std::string> handle_line(std::string_view line) {
   json params;
   if (auto it = message->find("params"); it != message->end()) params = std::move(*it);
   for (const auto& entry : kMethods) {
-    if (entry.name == method) return reply_text(entry.answer(id, params), id);
+    if (entry.name == method) return entry.answer(id, params);
   }
-  return reply_text(rpc_error(id.value, kMethodNotFound, "method not found: " + method), id);
+  return rpc_error(id, kMethodNotFound, "method not found: " + method);
 }
 
 }  // namespace elmpad::mcp

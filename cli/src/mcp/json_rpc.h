@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "json_text.h"
+#include "mcp/in_flight.h"
 
 namespace elmpad::mcp {
 
@@ -16,16 +17,24 @@ inline constexpr const char* kDefaultProtocolVersion = "2025-06-18";
 inline constexpr std::int64_t kParseError = -32700;
 inline constexpr std::int64_t kMethodNotFound = -32601;
 
-/// {"id":…,"jsonrpc":"2.0","result":…}
-json rpc_result(json id, json result);
-/// {"error":{"code":…,"message":…},"id":…,"jsonrpc":"2.0"}
-json rpc_error(json id, std::int64_t code, std::string message);
+/// One reply line (without its line feed) in pieces, head + body + tail, so
+/// that a large result is written as it was printed, never copied into a
+/// larger string.
+struct Reply {
+  std::string head, body, tail;
+  std::string text() const { return head + body + tail; }
+};
 
-/// The compact text of the reply to one line (its line feed and carriage
-/// return already removed), or nothing for blank lines and notifications. A
-/// number id is echoed as the client wrote it. A tools/call runs the tool
-/// here, marked in flight for its whole duration.
-std::optional<std::string> handle_line(std::string_view line);
+/// {"id":…,"jsonrpc":"2.0","result":…}, the result given as compact JSON text.
+Reply rpc_result(const RequestId& id, std::string result);
+/// {"error":{"code":…,"message":…},"id":…,"jsonrpc":"2.0"}
+Reply rpc_error(const RequestId& id, std::int64_t code, std::string message);
+
+/// The reply to one line (its line feed and carriage return already
+/// removed), or nothing for blank lines and notifications. A number id is
+/// echoed as the client wrote it. A tools/call runs the tool here, marked in
+/// flight for its whole duration.
+std::optional<Reply> handle_line(std::string_view line);
 
 /// Whether `line` holds only Unicode white space (or nothing).
 bool is_blank(std::string_view line);

@@ -12,7 +12,10 @@ namespace elmpad::mcp {
 namespace {
 
 // Replies are compared as the exact line the server writes.
-std::string reply_to(std::string_view line) { return handle_line(line).value_or("<none>"); }
+std::string reply_to(std::string_view line) {
+  auto reply = handle_line(line);
+  return reply ? reply->text() : "<none>";
+}
 
 class HandleLine : public ::testing::Test {
  protected:
@@ -92,7 +95,7 @@ TEST_F(HandleLine, MalformedLinesGetAParseErrorWithNullId) {
                            }()}) {
     auto reply = handle_line(line);
     ASSERT_TRUE(reply.has_value());
-    const std::string& text = *reply;
+    std::string text = reply->text();
     EXPECT_TRUE(text.starts_with(R"({"error":{"code":-32700,"message":"parse error: )")) << text;
     EXPECT_TRUE(text.ends_with(R"("},"id":null,"jsonrpc":"2.0"})")) << text;
     EXPECT_LT(text.size(), 1000u);  // the line itself is not echoed

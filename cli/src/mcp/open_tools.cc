@@ -18,7 +18,7 @@ Result<json> open_or_reveal(const std::string& path, const std::optional<std::st
   if (!reached) return std::unexpected(std::move(reached).error());
   auto answer = ask_app(std::move(reached->socket), std::move(command));
   if (!answer) return std::unexpected(std::move(answer).error());
-  if (!answer->ok) return std::unexpected(remote_err(answer->payload, reveal ? "REVEAL_FAILED" : "OPEN_FAILED"));
+  if (!answer->ok) return std::unexpected(remote_err(answer->error, reveal ? "REVEAL_FAILED" : "OPEN_FAILED"));
   if (reveal) return json{{"ok", true}, {"revealed", text}, {"heading", heading ? json(*heading) : json(nullptr)}};
   return json{{"ok", true}, {"opened", text}};
 }
@@ -32,31 +32,36 @@ Result<json> open_folder(const std::string& path) {
   if (!reached) return std::unexpected(std::move(reached).error());
   auto answer = ask_app(std::move(reached->socket), cmd::OpenFolder{text});
   if (!answer) return std::unexpected(std::move(answer).error());
-  if (!answer->ok) return std::unexpected(remote_err(answer->payload, "OPEN_FOLDER_FAILED"));
+  if (!answer->ok) return std::unexpected(remote_err(answer->error, "OPEN_FOLDER_FAILED"));
   return json{{"folder", text}, {"ok", true}};
 }
 
-Result<json> get_context() {
+Result<Payload> get_context() {
   auto socket = connect_only();
   if (!socket) return std::unexpected(std::move(socket).error());
   if (!*socket) return json{{"running", false}, {"version", kVersion}};
   auto answer = ask_app(std::move(**socket), cmd::GetContext{});
   if (!answer) return std::unexpected(std::move(answer).error());
-  if (!answer->ok) return std::unexpected(remote_err(answer->payload, "CONTEXT_FAILED"));
-  json context = answer->payload.value_or(json{{"running", true}});
+  if (!answer->ok) return std::unexpected(remote_err(answer->error, "CONTEXT_FAILED"));
   // The installed tool's version, whatever the app put there.
-  if (context.is_object()) context["version"] = kVersion;
-  return context;
+  if (!answer->data) return json{{"running", true}, {"version", kVersion}};
+  if (auto* context = std::get_if<RawJson>(&*answer->data)) {
+    if (context->is_object()) context->set_member("version", compact(json(kVersion)));
+  } else if (auto& tree = std::get<json>(*answer->data); tree.is_object()) {
+    tree["version"] = kVersion;
+  }
+  return std::move(*answer->data);
 }
 
-Result<json> execute_command(const std::string& id) {
+Result<Payload> execute_command(const std::string& id) {
   auto socket = connect_only();
   if (!socket) return std::unexpected(std::move(socket).error());
   if (!*socket) return fail_with("NOT_RUNNING", "Elmwrite is not running \u2014 execute_command needs a live window");
   auto answer = ask_app(std::move(**socket), cmd::ExecuteCommand{id});
   if (!answer) return std::unexpected(std::move(answer).error());
-  if (!answer->ok) return std::unexpected(remote_err(answer->payload, "EXECUTE_FAILED"));
-  return answer->payload.value_or(json{{"ran", true}});
+  if (!answer->ok) return std::unexpected(remote_err(answer->error, "EXECUTE_FAILED"));
+  if (!answer->data) return json{{"ran", true}};
+  return std::move(*answer->data);
 }
 
 }  // namespace elmpad::mcp

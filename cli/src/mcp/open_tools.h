@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/exchange.h"
 #include "cli/run_err.h"
 #include "json_text.h"
 
@@ -19,9 +20,9 @@ Result<json> open_folder(const std::string& path);
 
 /// Never launches: {"running":false,"version":…} when the app is absent;
 /// the tool's own version is set in every object it returns.
-Result<json> get_context();
+Result<Payload> get_context();
 
 /// Never launches: "NOT_RUNNING" when the app is absent.
-Result<json> execute_command(const std::string& id);
+Result<Payload> execute_command(const std::string& id);
 
 }  // namespace elmpad::mcp

@@ -6,8 +6,8 @@
 
 namespace elmpad::mcp {
 
-Result<json> section_request(const std::string& path, const std::optional<std::string>& heading,
-                             const std::optional<WriteBundle>& write) {
+Result<Payload> section_request(const std::string& path, const std::optional<std::string>& heading,
+                                const std::optional<WriteBundle>& write) {
   auto resolved = resolve(path);
   if (!resolved) return std::unexpected(std::move(resolved).error());
   std::string text = path_text(*resolved);
@@ -23,8 +23,9 @@ Result<json> section_request(const std::string& path, const std::optional<std::s
                       : Cmd{cmd::ReadSection{text, heading}};
   auto answer = ask_app(std::move(**socket), std::move(command));
   if (!answer) return std::unexpected(std::move(answer).error());
-  if (!answer->ok) return std::unexpected(remote_err(answer->payload, write ? "WRITE_FAILED" : "READ_FAILED"));
-  return answer->payload.value_or(json{{"ok", true}});
+  if (!answer->ok) return std::unexpected(remote_err(answer->error, write ? "WRITE_FAILED" : "READ_FAILED"));
+  if (!answer->data) return json{{"ok", true}};
+  return std::move(*answer->data);
 }
 
 }  // namespace elmpad::mcp

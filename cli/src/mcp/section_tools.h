@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/exchange.h"
 #include "cli/run_err.h"
 #include "json_text.h"
 
@@ -19,7 +20,7 @@ struct WriteBundle {
 
 /// Reads (no `write`) or writes one section. Never launches the app:
 /// "NOT_RUNNING" when it is absent. "PATH_IS_DIRECTORY" before connecting.
-Result<json> section_request(const std::string& path, const std::optional<std::string>& heading,
-                             const std::optional<WriteBundle>& write);
+Result<Payload> section_request(const std::string& path, const std::optional<std::string>& heading,
+                                const std::optional<WriteBundle>& write);
 
 }  // namespace elmpad::mcp

@@ -1,6 +1,9 @@
 #include "mcp/server.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <iterator>
+#include <sys/uio.h>
 #include <fcntl.h>
 #include <system_error>
 #include <thread>
@@ -59,6 +62,28 @@ bool take_protocol_streams(UniqueFd& input, UniqueFd& output) {
   return true;
 }
 
+// The reply's pieces and its line feed in one go, never joined in memory.
+int write_reply(int fd, const Reply& reply) {
+  std::string_view pieces[] = {reply.head, reply.body, reply.tail, "\n"};
+  std::size_t i = 0;
+  while (i < std::size(pieces)) {
+    iovec iov[4];
+    int count = 0;
+    for (std::size_t k = i; k < std::size(pieces); ++k) {
+      iov[count++] = {const_cast<char*>(pieces[k].data()), pieces[k].size()};
+    }
+    ssize_t n = ::writev(fd, iov, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    auto written = static_cast<std::size_t>(n);
+    while (i < std::size(pieces) && written >= pieces[i].size()) written -= pieces[i++].size();
+    if (i < std::size(pieces)) pieces[i].remove_prefix(written);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int run() {
@@ -81,8 +106,7 @@ int run() {
     std::string line = queue.pop();
     auto reply = handle_line(line);
     if (!reply) continue;
-    reply->push_back('\n');
-    if (write_all(output.get(), *reply) != 0) return 0;
+    if (write_reply(output.get(), *reply) != 0) return 0;
   }
 }
 

@@ -7,7 +7,7 @@
 
 namespace elmpad::mcp {
 
-Result<json> wait_for_change(const WaitArgs& args) {
+Result<Payload> wait_for_change(const WaitArgs& args) {
   cmd::WaitForChange command;
   if (args.path) {
     auto resolved = resolve(*args.path);
@@ -40,11 +40,12 @@ Result<json> wait_for_change(const WaitArgs& args) {
     if (was_cancelled()) return json{{"cancelled", true}, {"changed", false}, {"source", "cancelled"}};
     return std::unexpected(std::move(answer).error());
   }
-  if (!answer->ok) return std::unexpected(remote_err(answer->payload, "WAIT_FAILED"));
-  return answer->payload.value_or(json{{"changed", false}, {"timedOut", true}});
+  if (!answer->ok) return std::unexpected(remote_err(answer->error, "WAIT_FAILED"));
+  if (!answer->data) return json{{"changed", false}, {"timedOut", true}};
+  return std::move(*answer->data);
 }
 
-Result<json> post_message(const std::string& text) {
+Result<Payload> post_message(const std::string& text) {
   const json not_delivered{{"delivered", false}, {"ok", true}};
   auto socket = connect_only();
   if (!socket) return std::unexpected(std::move(socket).error());
@@ -52,7 +53,8 @@ Result<json> post_message(const std::string& text) {
   auto answer = ask_app(std::move(**socket), cmd::PostMessage{text});
   if (!answer) return std::unexpected(std::move(answer).error());
   if (!answer->ok) return not_delivered;
-  return answer->payload.value_or(json{{"delivered", true}, {"ok", true}});
+  if (!answer->data) return json{{"delivered", true}, {"ok", true}};
+  return std::move(*answer->data);
 }
 
 }  // namespace elmpad::mcp

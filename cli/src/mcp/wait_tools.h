@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/exchange.h"
 #include "cli/run_err.h"
 #include "json_text.h"
 
@@ -21,10 +22,10 @@ struct WaitArgs {
 /// Blocks until the application answers, or until the client cancels the
 /// call, which yields {"cancelled":true,"changed":false,"source":"cancelled"}.
 /// Never launches the app: "NOT_RUNNING" when it is absent.
-Result<json> wait_for_change(const WaitArgs& args);
+Result<Payload> wait_for_change(const WaitArgs& args);
 
 /// Never launches the app; absent or refusing, the answer is
 /// {"delivered":false,"ok":true}.
-Result<json> post_message(const std::string& text);
+Result<Payload> post_message(const std::string& text);
 
 }  // namespace elmpad::mcp
