@@ -388,7 +388,6 @@ class JsonScanner {
       if (!parsed) return false;  // such as a float beyond range
       std::uint32_t from = static_cast<std::uint32_t>(index_.decoded_.size());
       index_.decoded_ += compact(*parsed);
-      index_.extra_bytes_ += index_.decoded_.size() - from;
       index_.nodes_[id].aux = add_span(from);
     }
     return true;
@@ -409,21 +408,30 @@ class JsonScanner {
 
 namespace {
 
-// Writes compact JSON text into a buffer known to be large enough; in
-// `twice` mode every quote and backslash of that text is escaped again.
+// Writes compact JSON text into a sink; in `twice` mode every quote and
+// backslash of that text is escaped again.
 class Printer {
  public:
-  Printer(char* out, bool twice) : p_(out), twice_(twice) {}
-  char* end() const { return p_; }
+  Printer(TextSink& sink, bool twice, std::size_t used)
+      : sink_(sink), p_(sink.buffer() + used), limit_(sink.buffer() + sink.capacity()), twice_(twice) {}
+
+  std::size_t used() const { return static_cast<std::size_t>(p_ - sink_.buffer()); }
 
   void put(char c) {
+    room(2);
     if (twice_ && (c == '"' || c == '\\')) *p_++ = '\\';
     *p_++ = c;
   }
   // Bytes that hold no quote and no backslash.
   void copy(const char* s, std::size_t n) {
-    std::memcpy(p_, s, n);
-    p_ += n;
+    while (n > 0) {
+      room(1);
+      std::size_t k = std::min(n, static_cast<std::size_t>(limit_ - p_));
+      std::memcpy(p_, s, k);
+      p_ += k;
+      s += k;
+      n -= k;
+    }
   }
   void put_all(std::string_view s) {
     for (char c : s) put(c);
@@ -473,22 +481,36 @@ class Printer {
   // Decoded text (the extra member's key), escaped as the library escapes it.
   void text(std::string_view s) {
     put('"');
-    for (std::size_t i = 0; i < s.size();) {
-      auto c = static_cast<unsigned char>(s[i]);
-      if (c >= 0x20 && c != '"' && c != '\\') {
-        copy(&s[i], 1);
-        ++i;
-      } else {
-        code_point(c);
-        ++i;
-      }
+    for (char c : s) {
+      auto b = static_cast<unsigned char>(c);
+      if (b >= 0x20 && c != '"' && c != '\\') copy(&c, 1);
+      else code_point(b);
     }
     put('"');
   }
 
  private:
+  void room(std::size_t n) {
+    if (static_cast<std::size_t>(limit_ - p_) < n) {
+      sink_.drain(used());
+      p_ = sink_.buffer();
+    }
+  }
+
+  TextSink& sink_;
   char* p_;
+  char* limit_;
   bool twice_;
+};
+
+// Collects printed text in a string.
+class StringSink : public TextSink {
+ public:
+  explicit StringSink(std::string& out) : TextSink(4096), out_(out) {}
+  void drain(std::size_t size) override { out_.append(buffer(), size); }
+
+ private:
+  std::string& out_;
 };
 
 }  // namespace
@@ -528,94 +550,127 @@ std::optional<std::uint64_t> JsonIndex::as_u64(std::string_view text, NodeId n) 
   return value;
 }
 
-void JsonIndex::append_compact(std::string_view text, NodeId n, std::string& out, bool as_string_contents,
-                               const Extra* extra) const {
-  // Printing never needs more than twice the text (an escaped quote in a
-  // string, "\"", doubled) plus what re-printed numbers and the extra
-  // member add; only the bytes written are ever touched.
-  std::size_t bound = 2 * (std::size_t{nodes_[n].end} - nodes_[n].begin + extra_bytes_) + 16;
-  if (extra) bound += 2 * (extra->key.size() + extra->compact_value.size()) + 16;
-  std::size_t old = out.size();
-  out.resize_and_overwrite(old + bound, [&](char* buffer, std::size_t) {
-    Printer printer(buffer + old, as_string_contents);
-    auto print = [&](auto&& self, NodeId id, const Extra* with) -> void {
-      const Node& node = nodes_[id];
-      switch (node.kind) {
-        case Kind::kNull: printer.copy("null", 4); return;
-        case Kind::kFalse: printer.copy("false", 5); return;
-        case Kind::kTrue: printer.copy("true", 4); return;
-        case Kind::kNumber:
-          if (node.aux == kNone) printer.copy(text.data() + node.begin, node.end - node.begin);
-          else printer.put_all(decoded(node.aux));
-          return;
-        case Kind::kString:
-          printer.put('"');
-          printer.string_content(text.data() + node.begin + 1, text.data() + node.end - 1, node.escaped);
-          printer.put('"');
-          return;
-        case Kind::kArray: {
-          printer.put('[');
-          NodeId e = id + 1;
-          for (std::uint32_t i = 0; i < node.count; ++i) {
-            if (i > 0) printer.put(',');
-            self(self, e, nullptr);
-            e = nodes_[e].next;
-          }
-          printer.put(']');
-          return;
+void JsonIndex::print(std::string_view text, NodeId n, TextSink& sink, bool as_string_contents,
+                      const Extra* extra, std::size_t& used) const {
+  Printer printer(sink, as_string_contents, used);
+  auto print = [&](auto&& self, NodeId id, const Extra* with) -> void {
+    const Node& node = nodes_[id];
+    switch (node.kind) {
+      case Kind::kNull: printer.copy("null", 4); return;
+      case Kind::kFalse: printer.copy("false", 5); return;
+      case Kind::kTrue: printer.copy("true", 4); return;
+      case Kind::kNumber:
+        if (node.aux == kNone) printer.copy(text.data() + node.begin, node.end - node.begin);
+        else printer.copy(decoded(node.aux).data(), decoded(node.aux).size());
+        return;
+      case Kind::kString:
+        printer.put('"');
+        printer.string_content(text.data() + node.begin + 1, text.data() + node.end - 1, node.escaped);
+        printer.put('"');
+        return;
+      case Kind::kArray: {
+        printer.put('[');
+        NodeId e = id + 1;
+        for (std::uint32_t i = 0; i < node.count; ++i) {
+          if (i > 0) printer.put(',');
+          self(self, e, nullptr);
+          e = nodes_[e].next;
         }
-        case Kind::kObject: {
-          bool first = true;
-          auto separate = [&] {
-            if (!first) printer.put(',');
-            first = false;
-          };
-          bool extra_done = with == nullptr;
-          printer.put('{');
-          NodeId cursor = id + 1;
-          for (std::uint32_t i = 0; i < node.count; ++i) {
-            NodeId k = cursor;
-            if (node.aux != kNone) k = order_[node.aux + i];
-            else cursor = nodes_[k + 1].next;
-            if (!extra_done) {
-              int c = with->key.compare(key(text, k));
-              if (c <= 0) {
-                separate();
-                printer.text(with->key);
-                printer.put(':');
-                printer.put_all(with->compact_value);
-                extra_done = true;
-                if (c == 0) continue;
-              }
-            }
-            separate();
-            self(self, k, nullptr);
-            printer.put(':');
-            self(self, k + 1, nullptr);
-          }
-          if (!extra_done) {
-            separate();
-            printer.text(with->key);
-            printer.put(':');
-            printer.put_all(with->compact_value);
-          }
-          printer.put('}');
-          return;
-        }
+        printer.put(']');
+        return;
       }
-    };
-    print(print, n, extra);
-    return static_cast<std::size_t>(printer.end() - buffer);
-  });
+      case Kind::kObject: {
+        bool first = true;
+        auto separate = [&] {
+          if (!first) printer.put(',');
+          first = false;
+        };
+        auto print_extra = [&] {
+          separate();
+          printer.text(with->key);
+          printer.put(':');
+          printer.put_all(with->compact_value);
+        };
+        bool extra_done = with == nullptr;
+        printer.put('{');
+        NodeId cursor = id + 1;
+        for (std::uint32_t i = 0; i < node.count; ++i) {
+          NodeId k = cursor;
+          if (node.aux != kNone) k = order_[node.aux + i];
+          else cursor = nodes_[k + 1].next;
+          if (!extra_done) {
+            int c = with->key.compare(key(text, k));
+            if (c <= 0) {
+              print_extra();
+              extra_done = true;
+              if (c == 0) continue;
+            }
+          }
+          separate();
+          self(self, k, nullptr);
+          printer.put(':');
+          self(self, k + 1, nullptr);
+        }
+        if (!extra_done) print_extra();
+        printer.put('}');
+        return;
+      }
+    }
+  };
+  print(print, n, extra);
+  used = printer.used();
 }
 
-void RawJson::append_compact(std::string& out, bool as_string_contents) const {
+void JsonIndex::append_compact(std::string_view text, NodeId n, std::string& out, bool as_string_contents,
+                               const Extra* extra) const {
+  StringSink sink(out);
+  std::size_t used = 0;
+  print(text, n, sink, as_string_contents, extra, used);
+  sink.drain(used);
+}
+
+void RawJson::print(TextSink& sink, bool as_string_contents, std::size_t& used) const {
   if (!extra_key_) {
-    index_.append_compact(text_, node_, out, as_string_contents);
+    index_.print(text_, node_, sink, as_string_contents, nullptr, used);
     return;
   }
   JsonIndex::Extra extra{*extra_key_, extra_value_};
-  index_.append_compact(text_, node_, out, as_string_contents, &extra);
+  index_.print(text_, node_, sink, as_string_contents, &extra, used);
+}
+
+void RawJson::append_compact(std::string& out, bool as_string_contents) const {
+  StringSink sink(out);
+  std::size_t used = 0;
+  print(sink, as_string_contents, used);
+  sink.drain(used);
+}
+
+void SplicedText::print(TextSink& sink) const {
+  // The head and tail go through the sink's buffer too, so that the whole
+  // text leaves in as few pieces as its size allows.
+  auto put = [&sink](std::string_view s, std::size_t& used) {
+    while (!s.empty()) {
+      if (used == sink.capacity()) {
+        sink.drain(used);
+        used = 0;
+      }
+      std::size_t k = std::min(s.size(), sink.capacity() - used);
+      std::memcpy(sink.buffer() + used, s.data(), k);
+      used += k;
+      s.remove_prefix(k);
+    }
+  };
+  std::size_t used = 0;
+  put(head, used);
+  if (value) value->print(sink, true, used);
+  put(tail, used);
+  sink.drain(used);
+}
+
+std::string SplicedText::text() const {
+  std::string out = head;
+  if (value) value->append_compact(out, true);
+  return out + tail;
 }
 
 }  // namespace elmpad

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,22 @@
 #include <vector>
 
 namespace elmpad {
+
+/// Where printed text goes: a buffer that is handed on each time it fills,
+/// so that a large text is never held whole.
+class TextSink {
+ public:
+  explicit TextSink(std::size_t capacity) : buffer_(new char[capacity]), capacity_(capacity) {}
+  virtual ~TextSink() = default;
+  char* buffer() const { return buffer_.get(); }
+  std::size_t capacity() const { return capacity_; }
+  /// Takes the first `size` bytes of the buffer, which is then free again.
+  virtual void drain(std::size_t size) = 0;
+
+ private:
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
+};
 
 /// Where the values of one JSON text lie. It refers to the text by offsets,
 /// so the text is passed to every call; it must be the text scanned.
@@ -43,10 +60,15 @@ class JsonIndex {
     std::string_view compact_value;  // compact JSON text, printed as it is
   };
 
-  /// Appends the compact text of value `n`. With `as_string_contents`, that
-  /// text is appended escaped once more, as the inside of a JSON string
-  /// (what compact() of a string holding it writes between the quotes).
-  /// `extra` applies to `n` itself, which must then be an object.
+  /// Prints the compact text of value `n` into `sink`, after the `used`
+  /// bytes already in its buffer; `used` then counts the bytes not yet
+  /// drained. With `as_string_contents`, that text is escaped once more, as
+  /// the inside of a JSON string (what compact() of a string holding it
+  /// writes between the quotes). `extra` applies to `n` itself, which must
+  /// then be an object.
+  void print(std::string_view text, NodeId n, TextSink& sink, bool as_string_contents, const Extra* extra,
+             std::size_t& used) const;
+  /// The same, appended to `out`.
   void append_compact(std::string_view text, NodeId n, std::string& out, bool as_string_contents,
                       const Extra* extra = nullptr) const;
 
@@ -78,8 +100,7 @@ class JsonIndex {
   std::vector<Node> nodes_;
   std::vector<NodeId> order_;
   std::vector<Span> spans_;
-  std::string decoded_;         // decoded keys and re-printed numbers
-  std::size_t extra_bytes_ = 0;  // what re-printed numbers add to the text
+  std::string decoded_;  // decoded keys and re-printed numbers
 };
 
 /// One JSON value with the text that holds it, as the application sent it.
@@ -95,7 +116,8 @@ class RawJson {
     extra_key_ = std::move(key);
     extra_value_ = std::move(compact_value);
   }
-  /// See JsonIndex::append_compact.
+  /// See JsonIndex::print and append_compact.
+  void print(TextSink& sink, bool as_string_contents, std::size_t& used) const;
   void append_compact(std::string& out, bool as_string_contents) const;
 
  private:
@@ -104,6 +126,19 @@ class RawJson {
   JsonIndex::NodeId node_;
   std::optional<std::string> extra_key_;
   std::string extra_value_;
+};
+
+/// Text with a RawJson spliced in: head, the value's compact text escaped as
+/// the inside of a JSON string, tail. The value is printed only as the text
+/// is written out, so its compact text is never held whole in memory.
+struct SplicedText {
+  std::string head;
+  std::optional<RawJson> value;
+  std::string tail;
+
+  /// Prints the whole text into `sink`, and drains it.
+  void print(TextSink& sink) const;
+  std::string text() const;
 };
 
 }  // namespace elmpad

@@ -153,19 +153,13 @@ constexpr std::array<ToolEntry, 9> kTools = {{
     {"post_message", prepare_post_message},
 }};
 
-// The result object around its one text item; the item's text is appended
-// by `text`, escaped as the inside of a JSON string.
-template <class AppendText>
-ToolResult text_result(AppendText&& text, bool is_error) {
-  ToolResult result{R"({"content":[{"text":")"};
-  text(result.text);
-  result.text += is_error ? R"(","type":"text"}],"isError":true})" : R"(","type":"text"}]})";
-  return result;
-}
+constexpr const char* kTextItemHead = R"({"content":[{"text":")";
+constexpr const char* kTextItemTail = R"(","type":"text"}]})";
 
-void append_string_contents(std::string& out, const std::string& text) {
-  std::string quoted = compact(json(text));
-  out.append(quoted, 1, quoted.size() - 2);
+// The result object around one text item holding `text`.
+ToolResult text_result(const std::string& text, bool is_error) {
+  std::string item = compact(json{{"text", text}, {"type", "text"}});
+  return ToolResult{R"({"content":[)" + item + (is_error ? R"(],"isError":true})" : "]}"), std::nullopt, ""};
 }
 
 }  // namespace
@@ -183,21 +177,15 @@ ToolOutcome call_tool(std::string_view name, const json& arguments) {
   if (!run) return run.error();
   auto payload = (*run)();
   if (!payload) return tool_err(payload.error());
-  return tool_ok(*payload);
+  return tool_ok(std::move(*payload));
 }
 
-ToolResult tool_ok(const Payload& payload) {
-  return text_result(
-      [&payload](std::string& out) {
-        if (const auto* raw = std::get_if<RawJson>(&payload)) raw->append_compact(out, true);
-        else append_string_contents(out, compact(std::get<json>(payload)));
-      },
-      false);
+ToolResult tool_ok(Payload payload) {
+  if (auto* raw = std::get_if<RawJson>(&payload)) return ToolResult{kTextItemHead, std::move(*raw), kTextItemTail};
+  return text_result(compact(std::get<json>(payload)), false);
 }
 
-ToolResult tool_err(const RunErr& err) {
-  return text_result([&err](std::string& out) { append_string_contents(out, compact(error_envelope(err))); }, true);
-}
+ToolResult tool_err(const RunErr& err) { return text_result(compact(error_envelope(err)), true); }
 
 RunErr remote_err(const std::optional<json>& error, std::string_view fallback) {
   if (!error) return RunErr{std::string(fallback), "request failed"};

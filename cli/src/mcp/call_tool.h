@@ -26,12 +26,11 @@ struct ProtocolError {
 
 inline constexpr std::int64_t kInvalidParams = -32602;
 
-/// A tool result as the compact JSON text of its object, the form it is
-/// sent in: a large payload is printed into it once and never held as a
-/// tree.
-struct ToolResult {
-  std::string text;
-};
+/// A tool result as the compact JSON text of its object. The application's
+/// data, when passed on, is spliced in as checked text and printed only as
+/// the reply is written: a large payload is never held as a tree, nor as a
+/// second copy.
+using ToolResult = SplicedText;
 
 /// A tool result (success or isError) or a protocol error.
 using ToolOutcome = std::variant<ToolResult, ProtocolError>;
@@ -40,7 +39,7 @@ using ToolOutcome = std::variant<ToolResult, ProtocolError>;
 ToolOutcome call_tool(std::string_view name, const json& arguments);
 
 /// {"content":[{"text":<payload as compact JSON>,"type":"text"}]}
-ToolResult tool_ok(const Payload& payload);
+ToolResult tool_ok(Payload payload);
 /// The same around the error envelope of `err`, with "isError":true.
 ToolResult tool_err(const RunErr& err);
 /// The failure for an answer with ok false: the application's code and its

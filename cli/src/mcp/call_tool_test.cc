@@ -14,14 +14,14 @@ std::string outcome_text(const ToolOutcome& outcome) {
   if (auto* error = std::get_if<ProtocolError>(&outcome)) {
     return "protocol error " + std::to_string(error->code) + ": " + error->message;
   }
-  return std::get<ToolResult>(outcome).text;
+  return std::get<ToolResult>(outcome).text();
 }
 
 TEST(ToolResult, Shapes) {
-  EXPECT_EQ(tool_ok(json{{"z", 1}, {"a", "—"}}).text,
+  EXPECT_EQ(tool_ok(json{{"z", 1}, {"a", "—"}}).text(),
             R"({"content":[{"text":"{\"a\":\"—\",\"z\":1}","type":"text"}]})");
-  EXPECT_EQ(tool_ok(json("plain")).text, R"({"content":[{"text":"\"plain\"","type":"text"}]})");
-  EXPECT_EQ(tool_err(RunErr{"NOT_RUNNING", "a \"b\""}).text,
+  EXPECT_EQ(tool_ok(json("plain")).text(), R"({"content":[{"text":"\"plain\"","type":"text"}]})");
+  EXPECT_EQ(tool_err(RunErr{"NOT_RUNNING", "a \"b\""}).text(),
             R"({"content":[{"text":"{\"error\":{\"code\":\"NOT_RUNNING\",\"params\":{\"detail\":\"a \\\"b\\\"\"}},\"ok\":false}","type":"text"}],"isError":true})");
 }
 
@@ -31,7 +31,7 @@ TEST(RemoteErr, AppCodeAndErrorTextOrTheFallback) {
             (RunErr{"NO_WINDOW", R"({"code":"NO_WINDOW","params":{}})"}));
   EXPECT_EQ(remote_err(json{{"code", ""}, {"params", {{"b", "2"}, {"a", "1"}}}}, "X"),
             (RunErr{"", R"({"code":"","params":{"a":"1","b":"2"}})"}));
-  EXPECT_EQ(tool_err(remote_err(json{{"code", "NO_WINDOW"}, {"params", json::object()}}, "EXECUTE_FAILED")).text,
+  EXPECT_EQ(tool_err(remote_err(json{{"code", "NO_WINDOW"}, {"params", json::object()}}, "EXECUTE_FAILED")).text(),
             R"({"content":[{"text":"{\"error\":{\"code\":\"NO_WINDOW\",\"params\":{\"detail\":\"{\\\"code\\\":\\\"NO_WINDOW\\\",\\\"params\\\":{}}\"}},\"ok\":false}","type":"text"}],"isError":true})");
 }
 

@@ -36,7 +36,7 @@ Reply tools_call(const RequestId& id, const json& params) {
   if (auto* error = std::get_if<ProtocolError>(&outcome)) {
     return rpc_error(id, error->code, std::move(error->message));
   }
-  return rpc_result(id, std::move(std::get<ToolResult>(outcome).text));
+  return rpc_result(id, std::move(std::get<ToolResult>(outcome)));
 }
 
 // The catalogue never changes while the process lives: its text is made
@@ -52,9 +52,9 @@ struct Method {
 };
 
 constexpr std::array<Method, 4> kMethods = {{
-    {"ping", [](const RequestId& id, const json&) { return rpc_result(id, "{}"); }},
-    {"initialize", [](const RequestId& id, const json& params) { return rpc_result(id, compact(initialize_result(params))); }},
-    {"tools/list", [](const RequestId& id, const json&) { return rpc_result(id, tools_list_result()); }},
+    {"ping", [](const RequestId& id, const json&) { return rpc_result(id, {"{}"}); }},
+    {"initialize", [](const RequestId& id, const json& params) { return rpc_result(id, {compact(initialize_result(params))}); }},
+    {"tools/list", [](const RequestId& id, const json&) { return rpc_result(id, {tools_list_result()}); }},
     {"tools/call", tools_call},
 }};
 
@@ -84,13 +84,15 @@ std::string id_text(const RequestId& id) { return id.number_text.empty() ? compa
 
 }  // namespace
 
-Reply rpc_result(const RequestId& id, std::string result) {
-  return Reply{"{\"id\":" + id_text(id) + ",\"jsonrpc\":\"2.0\",\"result\":", std::move(result), "}"};
+Reply rpc_result(const RequestId& id, SplicedText result) {
+  result.head.insert(0, "{\"id\":" + id_text(id) + ",\"jsonrpc\":\"2.0\",\"result\":");
+  result.tail += '}';
+  return result;
 }
 
 Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
   json error{{"code", code}, {"message", std::move(message)}};
-  return Reply{"", R"({"error":)" + compact(error) + R"(,"id":)" + id_text(id) + R"(,"jsonrpc":"2.0"})", ""};
+  return Reply{R"({"error":)" + compact(error) + R"(,"id":)" + id_text(id) + R"(,"jsonrpc":"2.0"})", std::nullopt, ""};
 }
 
 bool is_blank(std::string_view line) {

@@ -10,6 +10,7 @@
 
 #include "json_text.h"
 #include "mcp/in_flight.h"
+#include "raw_json.h"
 
 namespace elmpad::mcp {
 
@@ -17,16 +18,12 @@ inline constexpr const char* kDefaultProtocolVersion = "2025-06-18";
 inline constexpr std::int64_t kParseError = -32700;
 inline constexpr std::int64_t kMethodNotFound = -32601;
 
-/// One reply line (without its line feed) in pieces, head + body + tail, so
-/// that a large result is written as it was printed, never copied into a
-/// larger string.
-struct Reply {
-  std::string head, body, tail;
-  std::string text() const { return head + body + tail; }
-};
+/// One reply line, without its line feed. A tool result's passed-on data
+/// stays spliced in, to be printed as the line is written.
+using Reply = SplicedText;
 
 /// {"id":…,"jsonrpc":"2.0","result":…}, the result given as compact JSON text.
-Reply rpc_result(const RequestId& id, std::string result);
+Reply rpc_result(const RequestId& id, SplicedText result);
 /// {"error":{"code":…,"message":…},"id":…,"jsonrpc":"2.0"}
 Reply rpc_error(const RequestId& id, std::int64_t code, std::string message);
 

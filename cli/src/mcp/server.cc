@@ -1,10 +1,8 @@
 #include "mcp/server.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <iterator>
-#include <sys/uio.h>
 #include <fcntl.h>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -62,27 +60,32 @@ bool take_protocol_streams(UniqueFd& input, UniqueFd& output) {
   return true;
 }
 
-// The reply's pieces and its line feed in one go, never joined in memory.
-int write_reply(int fd, const Reply& reply) {
-  std::string_view pieces[] = {reply.head, reply.body, reply.tail, "\n"};
-  std::size_t i = 0;
-  while (i < std::size(pieces)) {
-    iovec iov[4];
-    int count = 0;
-    for (std::size_t k = i; k < std::size(pieces); ++k) {
-      iov[count++] = {const_cast<char*>(pieces[k].data()), pieces[k].size()};
-    }
-    ssize_t n = ::writev(fd, iov, count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    auto written = static_cast<std::size_t>(n);
-    while (i < std::size(pieces) && written >= pieces[i].size()) written -= pieces[i++].size();
-    if (i < std::size(pieces)) pieces[i].remove_prefix(written);
+// Writes a reply and its line feed through one buffer: a large result is
+// printed into it piece by piece as it goes out.
+class ReplyWriter : public TextSink {
+ public:
+  explicit ReplyWriter(int fd) : TextSink(256 * 1024), fd_(fd) {}
+  void drain(std::size_t size) override {
+    if (error_ == 0) error_ = write_all(fd_, std::string_view(buffer(), size));
   }
-  return 0;
-}
+  /// Writes `reply` and a line feed; 0, or the errno of the first failed
+  /// write.
+  int write(Reply& reply) {
+    reply.tail += '\n';
+    if (!reply.value) {
+      // The common small reply: one write, not through the buffer.
+      reply.head += reply.tail;
+      return write_all(fd_, reply.head);
+    }
+    error_ = 0;
+    reply.print(*this);
+    return error_;
+  }
+
+ private:
+  int fd_;
+  int error_ = 0;
+};
 
 }  // namespace
 
@@ -102,11 +105,12 @@ int run() {
     return 1;
   }
   ensure_session();
+  ReplyWriter writer(output.get());
   while (true) {
     std::string line = queue.pop();
     auto reply = handle_line(line);
     if (!reply) continue;
-    if (write_reply(output.get(), *reply) != 0) return 0;
+    if (writer.write(*reply) != 0) return 0;
   }
 }
 
