@@ -1,27 +1,18 @@
 #include "raw_json.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
+#include "byte_search.h"
 #include "json_text.h"
 
 namespace elmpad {
 namespace {
 
+using namespace byte_search;
 using Kind = JsonIndex::Kind;
 using NodeId = JsonIndex::NodeId;
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-
-// Whether any of eight string bytes needs a closer look: a quote, a
-// backslash, a control character or a byte of a multi-byte character. Most
-// of a long text is skipped eight bytes at a time this way.
-inline bool needs_look(std::uint64_t w) {
-  auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
-  return (has_zero(w ^ (kOnes * '"')) | has_zero(w ^ (kOnes * '\\')) | ((w - kOnes * 0x20) & ~w & kHighs) |
-          (w & kHighs)) != 0;
-}
 
 // Length of the well-formed UTF-8 sequence at `p`, or 0.
 inline std::size_t utf8_length(const unsigned char* p, const unsigned char* end) {
@@ -270,11 +261,10 @@ class JsonScanner {
     const char* end = t_.data() + t_.size();
     bool escaped = false;
     while (true) {
-      while (end - p >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        if (needs_look(w)) break;
-        p += 8;
+      while (end - p >= kBlock) {
+        std::ptrdiff_t i = first_string_special(p);
+        p += i;
+        if (i < kBlock) break;
       }
       if (p >= end) return false;
       auto c = static_cast<unsigned char>(*p);
@@ -318,9 +308,13 @@ class JsonScanner {
         ++p;
         continue;
       }
-      std::size_t len = utf8_length(reinterpret_cast<const unsigned char*>(p), reinterpret_cast<const unsigned char*>(end));
-      if (len == 0) return false;
-      p += len;
+      // A run of multi-byte characters is checked in one go.
+      do {
+        std::size_t len =
+            utf8_length(reinterpret_cast<const unsigned char*>(p), reinterpret_cast<const unsigned char*>(end));
+        if (len == 0) return false;
+        p += len;
+      } while (p < end && static_cast<unsigned char>(*p) >= 0x80);
     }
     pos_ = static_cast<std::size_t>(p - t_.data());
     close(id);
@@ -439,13 +433,13 @@ class Printer {
   // One character of a string's content, escaped as the library escapes it.
   void code_point(char32_t cp) {
     switch (cp) {
-      case 0x08: put('\\'), put('b'); return;
-      case 0x09: put('\\'), put('t'); return;
-      case 0x0A: put('\\'), put('n'); return;
-      case 0x0C: put('\\'), put('f'); return;
-      case 0x0D: put('\\'), put('r'); return;
-      case '"': put('\\'), put('"'); return;
-      case '\\': put('\\'), put('\\'); return;
+      case 0x08: return escape('b');
+      case 0x09: return escape('t');
+      case 0x0A: return escape('n');
+      case 0x0C: return escape('f');
+      case 0x0D: return escape('r');
+      case '"': return escape('"');
+      case '\\': return escape('\\');
       default: break;
     }
     if (cp < 0x20) {
@@ -461,21 +455,29 @@ class Printer {
     char bytes[4];
     copy(bytes, encode_utf8(cp, bytes));
   }
-  // The content of a string as written in JSON text, re-escaped.
+  // The content of a string as written in JSON text, re-escaped. Text
+  // between escapes is copied a block at a time: a whole block is stored
+  // and only the bytes before its first backslash are kept.
   void string_content(const char* s, const char* e, bool escaped) {
     if (!escaped) {
       copy(s, static_cast<std::size_t>(e - s));
       return;
     }
+    while (e - s >= kBlock) {
+      room(kBlock);
+      std::ptrdiff_t i = first_backslash(s);
+      std::memcpy(p_, s, kBlock);
+      p_ += i;
+      s += i;
+      if (i < kBlock) code_point(unescape(s));
+    }
     while (s < e) {
-      const char* q = static_cast<const char*>(std::memchr(s, '\\', static_cast<std::size_t>(e - s)));
-      if (q == nullptr) {
-        copy(s, static_cast<std::size_t>(e - s));
-        return;
+      if (*s == '\\') {
+        code_point(unescape(s));
+      } else {
+        room(1);
+        *p_++ = *s++;
       }
-      copy(s, static_cast<std::size_t>(q - s));
-      s = q;
-      code_point(unescape(s));
     }
   }
   // Decoded text (the extra member's key), escaped as the library escapes it.
@@ -490,6 +492,16 @@ class Printer {
   }
 
  private:
+  // The escape of one character, `\\` and `letter`, itself escaped in
+  // `twice` mode.
+  void escape(char letter) {
+    room(4);
+    *p_++ = '\\';
+    if (twice_) *p_++ = '\\';
+    if (twice_ && (letter == '"' || letter == '\\')) *p_++ = '\\';
+    *p_++ = letter;
+  }
+
   void room(std::size_t n) {
     if (static_cast<std::size_t>(limit_ - p_) < n) {
       sink_.drain(used());

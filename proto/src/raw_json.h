@@ -116,6 +116,8 @@ class RawJson {
     extra_key_ = std::move(key);
     extra_value_ = std::move(compact_value);
   }
+  /// Gives up the text, for its storage to be reused.
+  std::string release_text() && { return std::move(text_); }
   /// See JsonIndex::print and append_compact.
   void print(TextSink& sink, bool as_string_contents, std::size_t& used) const;
   void append_compact(std::string& out, bool as_string_contents) const;

@@ -18,7 +18,7 @@ namespace {
 // One line as it came; the end of the stream before any byte of it is
 // "CHANNEL_CLOSED" (an empty read is valid UTF-8, so this may come first).
 Result<std::string> next_line(LineReader& reader) {
-  std::string line;
+  std::string line = spare_line();
   auto n = reader.read_line(line);
   if (!n) return std::unexpected(RunErr::from_errno("SOCKET_ERROR", n.error()));
   if (*n == 0) return fail_with("CHANNEL_CLOSED", "connection closed by app");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <unistd.h>
 
 namespace elmpad {
@@ -65,6 +66,34 @@ std::expected<std::size_t, int> LineReader::read_line(std::string& line) {
     line.resize(old + keep);
     return appended + keep;
   }
+}
+
+namespace {
+
+// The one spare; its lock is held only to swap strings.
+struct Spare {
+  std::mutex mu;
+  std::string line;  // guarded by mu
+};
+Spare& spare() {
+  static Spare& s = *new Spare;  // never destroyed: detached threads may use it at exit
+  return s;
+}
+
+}  // namespace
+
+std::string spare_line() {
+  std::string line;
+  std::lock_guard lock(spare().mu);
+  line.swap(spare().line);
+  return line;
+}
+
+void give_back_line(std::string line) {
+  if (line.capacity() > kMaxSpareLine || line.capacity() < kReaderBufferSize) return;
+  line.clear();
+  std::lock_guard lock(spare().mu);
+  if (line.capacity() > spare().line.capacity()) line.swap(spare().line);
 }
 
 }  // namespace elmpad

@@ -37,4 +37,14 @@ class LineReader {
   std::size_t end_ = 0;
 };
 
+/// Storage for a line: the storage of the last long line given back, or an
+/// empty string. Reusing it spares mapping fresh pages, which the system
+/// zeroes first, a cost as large as reading the line itself.
+std::string spare_line();
+/// Keeps `line`'s storage for spare_line() (emptied, and only up to
+/// kMaxSpareLine bytes). Any thread.
+void give_back_line(std::string line);
+
+inline constexpr std::size_t kMaxSpareLine = 64 * 1024 * 1024;
+
 }  // namespace elmpad

@@ -111,6 +111,7 @@ int run() {
     auto reply = handle_line(line);
     if (!reply) continue;
     if (writer.write(*reply) != 0) return 0;
+    if (reply->value) give_back_line(std::move(*reply->value).release_text());
   }
 }
 
