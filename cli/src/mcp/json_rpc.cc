@@ -21,13 +21,14 @@ json initialize_result(const json& params) {
               {"serverInfo", {{"name", "elmpad"}, {"version", kVersion}}}};
 }
 
-Reply tools_call(const RequestId& id, const json& params) {
+Reply tools_call(const RequestId& id, const json& params, const std::function<void()>& before_tool) {
   std::string name;
   json arguments = json::object();
   if (params.is_object()) {
     if (auto it = params.find("name"); it != params.end() && it->is_string()) name = it->get<std::string>();
     if (auto it = params.find("arguments"); it != params.end()) arguments = *it;
   }
+  if (before_tool) before_tool();
   ToolOutcome outcome;
   {
     InFlightScope in_flight(id);
@@ -48,13 +49,15 @@ const std::string& tools_list_result() {
 
 struct Method {
   std::string_view name;
-  Reply (*answer)(const RequestId& id, const json& params);
+  Reply (*answer)(const RequestId& id, const json& params, const std::function<void()>& before_tool);
 };
 
+using Hook = const std::function<void()>&;
 constexpr std::array<Method, 4> kMethods = {{
-    {"ping", [](const RequestId& id, const json&) { return rpc_result(id, {"{}"}); }},
-    {"initialize", [](const RequestId& id, const json& params) { return rpc_result(id, {compact(initialize_result(params))}); }},
-    {"tools/list", [](const RequestId& id, const json&) { return rpc_result(id, {tools_list_result()}); }},
+    {"ping", [](const RequestId& id, const json&, Hook) { return rpc_result(id, {"{}"}); }},
+    {"initialize",
+     [](const RequestId& id, const json& params, Hook) { return rpc_result(id, {compact(initialize_result(params))}); }},
+    {"tools/list", [](const RequestId& id, const json&, Hook) { return rpc_result(id, {tools_list_result()}); }},
     {"tools/call", tools_call},
 }};
 
@@ -109,7 +112,7 @@ bool is_blank(std::string_view line) {
   return true;
 }
 
-std::optional<Reply> handle_line(std::string_view line) {
+std::optional<Reply> handle_line(std::string_view line, const std::function<void()>& before_tool) {
   if (is_blank(line)) return std::nullopt;
   auto message = parse_json(line);
   if (!message) return rpc_error(RequestId(), kParseError, parse_error_message(std::move(message).error()));
@@ -123,7 +126,7 @@ std::optional<Reply> handle_line(std::string_view line) {
   json params;
   if (auto it = message->find("params"); it != message->end()) params = std::move(*it);
   for (const auto& entry : kMethods) {
-    if (entry.name == method) return entry.answer(id, params);
+    if (entry.name == method) return entry.answer(id, params, before_tool);
   }
   return rpc_error(id, kMethodNotFound, "method not found: " + method);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,8 +31,9 @@ Reply rpc_error(const RequestId& id, std::int64_t code, std::string message);
 /// The reply to one line (its line feed and carriage return already
 /// removed), or nothing for blank lines and notifications. A number id is
 /// echoed as the client wrote it. A tools/call runs the tool here, marked in
-/// flight for its whole duration.
-std::optional<Reply> handle_line(std::string_view line);
+/// flight for its whole duration; `before_tool` runs just before, since a
+/// tool may block for minutes.
+std::optional<Reply> handle_line(std::string_view line, const std::function<void()>& before_tool = {});
 
 /// Whether `line` holds only Unicode white space (or nothing).
 bool is_blank(std::string_view line);

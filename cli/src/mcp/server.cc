@@ -1,8 +1,11 @@
 #include "mcp/server.h"
 
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
-#include <memory>
+#include <mutex>
+#include <poll.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -12,35 +15,11 @@
 #include "cli/unique_fd.h"
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
-#include "mcp/line_queue.h"
 #include "mcp/session.h"
 #include "utf8.h"
 
 namespace elmpad::mcp {
 namespace {
-
-// Owns standard input for the life of the process: queues every line and
-// acts on cancellations at once, while the main thread may be blocked in a
-// tool call. Never returns.
-[[noreturn]] void read_lines(UniqueFd input, LineQueue& queue) {
-  LineReader reader(std::move(input));
-  while (true) {
-    std::string line;
-    auto n = reader.read_line(line);
-    if (!n || *n == 0) break;
-    if (line.ends_with('\n')) {
-      line.pop_back();
-      if (line.ends_with('\r')) line.pop_back();
-    }
-    if (!is_utf8(line)) break;
-    if (auto id = cancelled_request_id(line)) abort_if_matches(*id);
-    queue.push(std::move(line));
-  }
-  // _Exit, not exit: static destructors must not run under the main
-  // thread's feet. Nothing is lost, since every reply is written in full
-  // before the next line is taken.
-  std::_Exit(0);
-}
 
 // The protocol streams are moved off descriptors 0 and 1, which then read
 // /dev/null and write to standard error: a child such as `open -a` inherits
@@ -81,10 +60,135 @@ class ReplyWriter : public TextSink {
     reply.print(*this);
     return error_;
   }
+  /// Whether `reply` goes out in one write that cannot block: small enough
+  /// to be written whole into a pipe with room, and the pipe has room.
+  bool fits_at_once(const Reply& reply) const {
+    constexpr std::size_t kAtomic = 512;  // PIPE_BUF's least value
+    if (reply.value || reply.head.size() + reply.tail.size() + 1 > kAtomic) return false;
+    pollfd out{fd_, POLLOUT, 0};
+    return ::poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) != 0;
+  }
 
  private:
   int fd_;
   int error_ = 0;
+};
+
+// What the two threads share: standard input, the answering of lines and
+// the queue between them. Whichever thread holds standard input reads the
+// next line. When nothing is being answered and nothing waits, that thread
+// answers the line itself, so a reply never waits for the other thread to
+// wake. Before anything that may block, a tool call or a write that may not
+// fit, it hands standard input to the other thread: a cancellation, or the
+// end of input, is then acted on at once whatever the answering does. Lines
+// read while one is being answered wait in the queue, and are answered in
+// the order they came.
+class Server {
+ public:
+  Server(UniqueFd input, int output) : input_(std::move(input)), writer_(output) {}
+
+  /// The start: the calling thread answers nothing until start_done(), and
+  /// the thread about to run read_lines() holds standard input.
+  void start() {
+    std::lock_guard lock(mu_);
+    reading_ = true;
+    busy_ = true;
+  }
+  void start_done() {
+    std::lock_guard lock(mu_);
+    busy_ = false;
+  }
+
+  /// A thread's life: answers queued lines, takes standard input when it is
+  /// free, else waits. Never returns: the process ends when input does, or
+  /// when output fails.
+  [[noreturn]] void serve() {
+    std::unique_lock lock(mu_);
+    while (true) {
+      if (!busy_ && !queue_.empty()) {
+        std::string line = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+        lock.unlock();
+        answer(line, false);
+        lock.lock();
+        busy_ = false;
+      } else if (!reading_) {
+        reading_ = true;
+        lock.unlock();
+        read_lines();
+        lock.lock();
+      } else {
+        changed_.wait(lock);
+      }
+    }
+  }
+
+  /// Holds standard input: reads lines until it hands input over.
+  void read_lines() {
+    while (true) {
+      std::string line = next_line();
+      std::unique_lock lock(mu_);
+      if (busy_ || !queue_.empty()) {
+        queue_.push_back(std::move(line));
+        changed_.notify_one();
+        continue;
+      }
+      busy_ = true;
+      lock.unlock();
+      bool still_reading = answer(line, true);
+      lock.lock();
+      busy_ = false;
+      if (!still_reading) return;
+    }
+  }
+
+ private:
+  // The next line, without its line feed and a carriage return before it;
+  // a cancellation is acted on here, before the line queues. The end of
+  // input, a failed read or a line that is not UTF-8 ends the process.
+  std::string next_line() {
+    std::string line;
+    auto n = input_.read_line(line);
+    // _Exit, not exit: static destructors must not run under the other
+    // thread's feet. Nothing is lost, since every reply is written in full
+    // before the next line is taken.
+    if (!n || *n == 0) std::_Exit(0);
+    if (line.ends_with('\n')) {
+      line.pop_back();
+      if (line.ends_with('\r')) line.pop_back();
+    }
+    if (!is_utf8(line)) std::_Exit(0);
+    if (auto id = cancelled_request_id(line)) abort_if_matches(*id);
+    return line;
+  }
+
+  // Answers one line; `reading` tells whether this thread holds standard
+  // input. Answers whether it still does.
+  bool answer(const std::string& line, bool reading) {
+    auto hand_over = [this, &reading] {
+      if (!reading) return;
+      std::lock_guard lock(mu_);
+      reading_ = false;
+      reading = false;
+      changed_.notify_one();
+    };
+    auto reply = handle_line(line, hand_over);
+    if (!reply) return reading;
+    if (reading && !writer_.fits_at_once(*reply)) hand_over();
+    // Output that fails means the client is gone: the server ends.
+    if (writer_.write(*reply) != 0) std::_Exit(0);
+    if (reply->value) give_back_line(std::move(*reply->value).release_text());
+    return reading;
+  }
+
+  std::mutex mu_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;  // guarded by mu_
+  bool reading_ = false;           // a thread holds standard input; guarded by mu_
+  bool busy_ = false;              // a thread is answering a line; guarded by mu_
+  LineReader input_;               // only the thread that holds standard input reads it
+  ReplyWriter writer_;             // only the thread answering writes
 };
 
 }  // namespace
@@ -95,24 +199,22 @@ int run() {
     input = UniqueFd(STDIN_FILENO);
     output = UniqueFd(STDOUT_FILENO);
   }
-  // Process lifetime: the detached reader must never see it destroyed, even
-  // after run() has returned on a failed write.
-  static LineQueue& queue = *new LineQueue;
+  // Process lifetime: the detached thread must never see it destroyed.
+  static Server& server = *new Server(std::move(input), output.release());
+  server.start();
   try {
-    std::thread(read_lines, std::move(input), std::ref(queue)).detach();
+    std::thread([] {
+      server.read_lines();
+      server.serve();
+    }).detach();
   } catch (const std::system_error&) {
     print_err("elmpad: failed to spawn thread\n");
     return 1;
   }
+  // Lines that arrive while the session is attached wait in the queue.
   ensure_session();
-  ReplyWriter writer(output.get());
-  while (true) {
-    std::string line = queue.pop();
-    auto reply = handle_line(line);
-    if (!reply) continue;
-    if (writer.write(*reply) != 0) return 0;
-    if (reply->value) give_back_line(std::move(*reply->value).release_text());
-  }
+  server.start_done();
+  server.serve();
 }
 
 }  // namespace elmpad::mcp

@@ -3,8 +3,9 @@
 
 namespace elmpad::mcp {
 
-/// Serves until standard input ends (the process then exits 0 from the
-/// reader thread) or standard output fails; returns the exit status, 0.
+/// Serves until standard input ends or standard output fails, when the
+/// process exits 0 from whichever of its two threads saw it. Returns only
+/// when the second thread cannot be started: the exit status, 1.
 int run();
 
 }  // namespace elmpad::mcp
