@@ -114,6 +114,75 @@ TEST_F(ExchangeTest, LongLinesAreAssembledAcrossReads) {
   EXPECT_TRUE(read_response(conn_.reader, 2));  // the buffered rest is kept
 }
 
+// A connection whose application side has said `bytes` and hung up.
+Connection connection_after(const std::string& bytes) {
+  int fds[2];
+  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  UniqueFd app(fds[1]);
+  EXPECT_EQ(write_all(app.get(), bytes), 0);
+  return std::move(*make_connection(UniqueFd(fds[0])));
+}
+
+std::string printed(const Payload& data) {
+  if (const auto* tree = std::get_if<json>(&data)) return compact(*tree);
+  std::string out;
+  std::get<RawJson>(data).append_compact(out, false);
+  return out;
+}
+
+// What read_response_passed hands on is what read_response reads, failures
+// included; and the common answer is passed on as text, never parsed.
+TEST_F(ExchangeTest, PassedAnswersAgreeWithParsedOnes) {
+  struct Case {
+    std::string bytes;
+    bool as_text = false;  // the data is expected as checked text
+  };
+  const Case cases[] = {
+      {"{\"id\":1,\"ok\":true,\"data\":{\"z\":\"\\\"\u00e9\\n\\u00e9\",\"a\":[1,2.50,-0,1e2,true,null]}}\n", true},
+      {"{\"event\":\"x\",\"id\":1}\n{\"id\":2,\"ok\":true,\"data\":1}\n{\"ok\":true,\"id\":1,\"data\":\"x\"} \r\n", true},
+      {"{\"id\":1,\"ok\":true}\n"},
+      {"{\"id\":1,\"ok\":true,\"data\":null,\"error\":null}\n"},
+      // Left to the parser: a repeated key, a byte order mark, an error
+      // beside ok true.
+      {"{\"id\":1,\"ok\":true,\"data\":{\"a\":1,\"a\":2}}\n"},
+      {"\xEF\xBB\xBF{\"id\":1,\"ok\":true,\"data\":[]}\n"},
+      {"{\"id\":1,\"ok\":true,\"error\":{\"code\":\"X\"},\"data\":3}\n"},
+      {"{\"id\":1,\"ok\":true,\"error\":{\"code\":7},\"data\":3}\n"},
+      {"{\"id\":1,\"ok\":false,\"error\":{\"code\":\"NOT_FOUND\",\"params\":{\"b\":\"2\",\"a\":\"1\"}},\"data\":1}\n"},
+      {"{\"id\":1,\"ok\":false}\n"},
+      {""},
+      {"\xff\xfe{}\n"},
+      {"\n"},
+      {"{\"id\":1,\"ok\":true} x\n"},
+      {"{\"id\":1,\"ok\":true,\"data\":\"\xc3\"}\n"},
+      {"{\"id\":1,\"ok\":1}\n"},
+      {"{\"id\":-1,\"ok\":true}\n{\"id\":1.0,\"ok\":true}\n"},
+      {"{\"id\":2,\"event\":\"e\",\"outcome\":\"nope\"}\n{\"id\":1,\"ok\":true}\n"},
+      {std::string("{\"id\":1,\"ok\":true,\"data\":2}\0\n", 29)},
+  };
+  for (const auto& c : cases) {
+    Connection parsed_conn = connection_after(c.bytes), passed_conn = connection_after(c.bytes);
+    auto parsed = read_response(parsed_conn.reader, 1);
+    auto passed = read_response_passed(passed_conn.reader, 1);
+    ASSERT_EQ(parsed.has_value(), passed.has_value()) << c.bytes;
+    if (!parsed) {
+      EXPECT_EQ(parsed.error(), passed.error()) << c.bytes;
+      continue;
+    }
+    EXPECT_EQ(parsed->ok, passed->ok) << c.bytes;
+    if (parsed->ok) {
+      EXPECT_FALSE(passed->error);
+      ASSERT_EQ(parsed->payload.has_value(), passed->data.has_value()) << c.bytes;
+      if (!parsed->payload) continue;
+      EXPECT_EQ(printed(*passed->data), compact(*parsed->payload)) << c.bytes;
+      EXPECT_EQ(std::holds_alternative<RawJson>(*passed->data), c.as_text) << c.bytes;
+    } else {
+      EXPECT_FALSE(passed->data);
+      EXPECT_EQ(parsed->payload, passed->error) << c.bytes;
+    }
+  }
+}
+
 TEST_F(ExchangeTest, ReadEvent) {
   app_says("{\"id\":1,\"ok\":true}\n{\"id\":2,\"event\":\"closed\",\"outcome\":\"discarded\"}\n"
            "{\"id\":1,\"event\":\"closed\",\"outcome\":\"discarded\"}\n{\"id\":1,\"event\":\"closed\"}\n");

@@ -1,7 +1,12 @@
 // `elmpad mcp` driven through its standard streams: framing, methods, errors
 // and how the server ends.
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
+#include <spawn.h>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "fake_app.h"
 #include "mcp_client.h"
@@ -143,6 +148,59 @@ TEST_F(McpProtocol, ALastLineWithoutLineFeedIsRead) {
   EXPECT_EQ(client_.child().wait(), 0);
   std::string out = client_.child().rest_of_out();
   EXPECT_TRUE(out.empty() || out == "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}\n") << out;
+}
+
+// A client that stops reading replies can still end the server by closing
+// standard input: replies that no longer fit in the pipe must not keep the
+// server from reading on (Child is no use here: it always drains output).
+TEST(McpOutput, AClientThatStopsReadingCanStillEndTheServer) {
+  TempHome home;
+  int in[2], out[2];
+  ASSERT_EQ(::pipe(in), 0);
+  ASSERT_EQ(::pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+  auto env = child_environment({.home = home.path()});
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  char bin[] = ELMPAD_BIN, mcp[] = "mcp";
+  char* argv[] = {bin, mcp, nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(::posix_spawn(&pid, bin, &actions, nullptr, argv, envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+
+  // Far more reply bytes than a pipe holds: small replies first, then large
+  // ones.
+  std::string input;
+  for (int i = 0; i < 3000; ++i) input += R"({"id":1,"method":"ping"})" "\n";
+  for (int i = 0; i < 20; ++i) input += R"({"id":1,"method":"tools/list"})" "\n";
+  ::fcntl(in[1], F_SETFL, O_NONBLOCK);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::string_view rest = input;
+  while (!rest.empty() && std::chrono::steady_clock::now() < deadline) {
+    ssize_t n = ::write(in[1], rest.data(), rest.size());
+    if (n > 0) rest.remove_prefix(static_cast<std::size_t>(n));
+    pollfd room{in[1], POLLOUT, 0};
+    if (!rest.empty()) ::poll(&room, 1, 100);
+  }
+  EXPECT_TRUE(rest.empty()) << "the server stopped reading its input";
+  ::close(in[1]);
+  int status = -1;
+  bool exited = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+  if (!exited) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  EXPECT_TRUE(exited) << "the server did not end with its input";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ::close(out[0]);
 }
 
 }  // namespace

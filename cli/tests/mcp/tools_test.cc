@@ -184,6 +184,27 @@ TEST_F(McpTools, EveryToolWithTheAppRunning) {
   EXPECT_EQ(client->child().err(), "");
 }
 
+// Answers of several megabytes pass through exactly as the parsed data would
+// print: keys sorted at every depth, escapes respelled, numbers as the
+// library prints them, across every piece the reply is written in; and the
+// next answer after a large one is not spoiled by it.
+TEST_F(McpTools, LargeAnswersPassThroughExactly) {
+  FakeApp app(home_.path());
+  auto client = start();
+  std::string content;
+  for (int i = 0; content.size() < (1 << 20); ++i) {
+    content += "## Überblick " + std::to_string(i) + R"( — \"Plan\" \\ C:\\x\t会议 \u00e9\ud83d\ude00 \/ \u001f\n)";
+  }
+  std::string data = R"({"start":1,"content":")" + content +
+                     R"(","z":[1.50,-0,1E2,18446744073709551615],"baseHash":"9f","nested":{"b":{"y":1,"x":2},"a":null}})";
+  app.reply("read_section", {R"({"ok":true,"data":)" + data + R"(,"id":1})"});
+  app.reply("read_section", {R"({"id":1,"ok":true,"data":{"b":"small","a":"\""}})"});
+  auto want = parse_json(data);
+  ASSERT_TRUE(want) << want.error();
+  EXPECT_EQ(client->call("read_section", {{"path", file_}}), ok_reply(compact(*want)));
+  EXPECT_EQ(client->call("read_section", {{"path", file_}}), ok_reply(R"({"a":"\"","b":"small"})"));
+}
+
 TEST_F(McpTools, BrokenAnswersAreToolErrors) {
   FakeApp app(home_.path());
   auto client = start();
