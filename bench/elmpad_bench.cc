@@ -214,7 +214,8 @@ Stats stats(std::vector<double> v) {
 
 struct Setup {
   std::string elmpad, floor_mcp, floor_status, bench_app, headless;
-  std::string home;  // the fake application's HOME
+  std::string compare;  // another elmpad build to run in the floor's place
+  std::string home;     // the fake application's HOME
   std::vector<std::string> env;
   bool quick = false;
   std::set<std::string> only;
@@ -365,6 +366,7 @@ std::vector<Row> bench_status(const Setup& s) {
     for (int k = 0; k < 2; ++k) {
       std::vector<std::string> argv = k == 0 ? std::vector<std::string>{s.elmpad, "status"}
                                              : std::vector<std::string>{s.floor_status};
+      if (k == 1 && !s.compare.empty()) argv.push_back("status");
       auto t0 = Clock::now();
       Proc p(argv, s.env);
       Usage u = p.finish();
@@ -496,6 +498,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
     if (a == "--quick") s.quick = true;
+    else if (a.starts_with("--elmpad=")) s.elmpad = std::string(a.substr(9));
+    else if (a.starts_with("--compare=")) s.compare = std::string(a.substr(10));
     else if (a.starts_with("--only=")) {
       std::string list(a.substr(7));
       std::size_t from = 0;
@@ -507,7 +511,8 @@ int main(int argc, char** argv) {
       }
     } else {
       std::fprintf(stderr,
-                   "usage: elmpad_bench [--quick] [--only=start,calls,section,status,scaling,headless]\n");
+                   "usage: elmpad_bench [--quick] [--only=start,calls,section,status,scaling,headless]\n"
+                   "                    [--elmpad=PATH] [--compare=PATH]\n");
       return 2;
     }
   }
@@ -526,6 +531,11 @@ int main(int argc, char** argv) {
   (void)app.line();
 
   Server e{"elmpad", {s.elmpad, "mcp"}}, f{"floor", {s.floor_mcp}};
+  if (!s.compare.empty()) {
+    f = {"compared", {s.compare, "mcp"}};
+    s.floor_status = s.compare;  // run as `status` below
+    std::printf("comparing with %s in the floor's columns\n", s.compare.c_str());
+  }
 
   std::printf("elmpad beside its floor (medians and 99th percentiles; ratio = elmpad / floor)\n");
   std::vector<Row> rows;
