@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace elmpad {
 namespace {
 
@@ -9,6 +11,12 @@ TEST(Utf8, Validity) {
   EXPECT_TRUE(is_utf8("plain — 会议 😀"));
   for (const char* bad : {"\xff", "\xc3", "\xe2\x80", "\xed\xa0\x80", "\xc0\xaf", "\xf4\x90\x80\x80"}) {
     EXPECT_FALSE(is_utf8(bad)) << bad;
+    // Anywhere in a longer text, before, inside or after runs of ASCII.
+    for (std::size_t at = 0; at < 20; ++at) {
+      std::string text = std::string(at, 'a') + bad + std::string(20 - at, 'b');
+      EXPECT_FALSE(is_utf8(text)) << at;
+      EXPECT_TRUE(is_utf8(std::string(at, 'a') + "é" + std::string(20 - at, 'b'))) << at;
+    }
   }
 }
 
