@@ -79,6 +79,20 @@ char32_t unescape(const char*& p) {
   }
 }
 
+std::size_t encode_utf8(char32_t cp, char* out);
+
+// The text that the inside of a checked JSON string stands for.
+void append_decoded(std::string& out, std::string_view inside) {
+  for (const char* q = inside.data(); q < inside.data() + inside.size();) {
+    if (*q != '\\') {
+      out += *q++;
+      continue;
+    }
+    char bytes[4];
+    out.append(bytes, encode_utf8(unescape(q), bytes));
+  }
+}
+
 std::size_t encode_utf8(char32_t cp, char* out) {
   if (cp < 0x80) {
     out[0] = static_cast<char>(cp);
@@ -322,16 +336,8 @@ class JsonScanner {
     node.escaped = escaped;
     if (is_key && escaped) {
       // Keys are compared as the text they stand for.
-      std::string_view inside = t_.substr(node.begin + 1, node.end - node.begin - 2);
       std::uint32_t from = static_cast<std::uint32_t>(index_.decoded_.size());
-      for (const char* q = inside.data(); q < inside.data() + inside.size();) {
-        if (*q != '\\') {
-          index_.decoded_ += *q++;
-          continue;
-        }
-        char bytes[4];
-        index_.decoded_.append(bytes, encode_utf8(unescape(q), bytes));
-      }
+      append_decoded(index_.decoded_, t_.substr(node.begin + 1, node.end - node.begin - 2));
       node.aux = add_span(from);
     }
     return true;
@@ -547,6 +553,14 @@ std::optional<JsonIndex::NodeId> JsonIndex::member(std::string_view text, NodeId
     k = nodes_[k + 1].next;
   }
   return std::nullopt;
+}
+
+std::string JsonIndex::decoded_string(std::string_view text, NodeId n) const {
+  std::string out;
+  std::string_view inside = raw(text, n).substr(1, nodes_[n].end - nodes_[n].begin - 2);
+  if (!nodes_[n].escaped) return std::string(inside);
+  append_decoded(out, inside);
+  return out;
 }
 
 std::optional<std::uint64_t> JsonIndex::as_u64(std::string_view text, NodeId n) const {

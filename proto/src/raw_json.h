@@ -53,6 +53,12 @@ class JsonIndex {
   /// A number written as a non-negative integer that fits in 64 bits: what
   /// the library keeps as an unsigned number.
   std::optional<std::uint64_t> as_u64(std::string_view text, NodeId n) const;
+  /// The text that value `n` is written as.
+  std::string_view raw(std::string_view text, NodeId n) const {
+    return text.substr(nodes_[n].begin, nodes_[n].end - nodes_[n].begin);
+  }
+  /// The text string `n` stands for, its escapes decoded.
+  std::string decoded_string(std::string_view text, NodeId n) const;
 
   /// A member printed in place of the object's own (or added in key order).
   struct Extra {

@@ -7,18 +7,30 @@
 #include "mcp/call_tool.h"
 #include "mcp/in_flight.h"
 #include "mcp/tool_catalogue.h"
+#include "raw_json.h"
 
 namespace elmpad::mcp {
 namespace {
 
-json initialize_result(const json& params) {
+// The initialize result around the protocol version, given as JSON text.
+std::string initialize_text(std::string_view version) {
+  return R"({"capabilities":{"tools":{}},"protocolVersion":)" + std::string(version) +
+         R"(,"serverInfo":{"name":"elmpad","version":")" + kVersion + R"("}})";
+}
+
+std::string initialize_result(const json& params) {
   json version = kDefaultProtocolVersion;
   if (params.is_object()) {
     if (auto it = params.find("protocolVersion"); it != params.end() && it->is_string()) version = *it;
   }
-  return json{{"capabilities", {{"tools", json::object()}}},
-              {"protocolVersion", std::move(version)},
-              {"serverInfo", {{"name", "elmpad"}, {"version", kVersion}}}};
+  return initialize_text(compact(version));
+}
+
+// {"id":…,"jsonrpc":"2.0","result":…} around an id given as JSON text.
+Reply result_reply(std::string_view id, SplicedText result) {
+  result.head.insert(0, R"({"id":)" + std::string(id) + R"(,"jsonrpc":"2.0","result":)");
+  result.tail += '}';
+  return result;
 }
 
 Reply tools_call(const RequestId& id, const json& params, const std::function<void()>& before_tool) {
@@ -55,8 +67,7 @@ struct Method {
 using Hook = const std::function<void()>&;
 constexpr std::array<Method, 4> kMethods = {{
     {"ping", [](const RequestId& id, const json&, Hook) { return rpc_result(id, {"{}"}); }},
-    {"initialize",
-     [](const RequestId& id, const json& params, Hook) { return rpc_result(id, {compact(initialize_result(params))}); }},
+    {"initialize", [](const RequestId& id, const json& params, Hook) { return rpc_result(id, {initialize_result(params)}); }},
     {"tools/list", [](const RequestId& id, const json&, Hook) { return rpc_result(id, {tools_list_result()}); }},
     {"tools/call", tools_call},
 }};
@@ -87,11 +98,7 @@ std::string id_text(const RequestId& id) { return id.number_text.empty() ? compa
 
 }  // namespace
 
-Reply rpc_result(const RequestId& id, SplicedText result) {
-  result.head.insert(0, "{\"id\":" + id_text(id) + ",\"jsonrpc\":\"2.0\",\"result\":");
-  result.tail += '}';
-  return result;
-}
+Reply rpc_result(const RequestId& id, SplicedText result) { return result_reply(id_text(id), std::move(result)); }
 
 Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
   json error{{"code", code}, {"message", std::move(message)}};
@@ -114,6 +121,49 @@ bool is_blank(std::string_view line) {
 
 std::optional<Reply> handle_line(std::string_view line, const std::function<void()>& before_tool) {
   if (is_blank(line)) return std::nullopt;
+  if (auto reply = quick_reply(line)) return std::move(*reply);
+  return careful_reply(line, before_tool);
+}
+
+std::optional<std::optional<Reply>> quick_reply(std::string_view line) {
+  using Kind = JsonIndex::Kind;
+  constexpr std::optional<Reply> kNoReply;
+  auto index = JsonIndex::scan(line);
+  if (!index) return std::nullopt;
+  // Only an object can carry an id; batches and bare values are dropped.
+  if (index->kind(JsonIndex::kRoot) != Kind::kObject) return kNoReply;
+  auto id = index->member(line, JsonIndex::kRoot, "id");
+  if (!id) return kNoReply;
+  // Ids are echoed as the careful way prints them; a number it would print
+  // otherwise than written (1.0, 1e2, -0, past 64 bits), or a container
+  // that may hold one, is left to it.
+  std::string echoed;
+  index->append_compact(line, *id, echoed, false);
+  Kind id_kind = index->kind(*id);
+  if (id_kind == Kind::kArray || id_kind == Kind::kObject ||
+      (id_kind == Kind::kNumber && echoed != index->raw(line, *id))) {
+    return std::nullopt;
+  }
+  std::string method;
+  if (auto m = index->member(line, JsonIndex::kRoot, "method"); m && index->kind(*m) == Kind::kString) {
+    method = index->decoded_string(line, *m);
+  }
+  if (method == "ping") return result_reply(echoed, {"{}"});
+  if (method == "tools/list") return result_reply(echoed, {tools_list_result()});
+  if (method == "initialize") {
+    std::string version = compact(json(kDefaultProtocolVersion));
+    auto params = index->member(line, JsonIndex::kRoot, "params");
+    auto given = params ? index->member(line, *params, "protocolVersion") : std::nullopt;
+    if (given && index->kind(*given) == Kind::kString) {
+      version.clear();
+      index->append_compact(line, *given, version, false);
+    }
+    return result_reply(echoed, {initialize_text(version)});
+  }
+  return std::nullopt;  // tool calls and unknown methods
+}
+
+std::optional<Reply> careful_reply(std::string_view line, const std::function<void()>& before_tool) {
   auto message = parse_json(line);
   if (!message) return rpc_error(RequestId(), kParseError, parse_error_message(std::move(message).error()));
   // Only an object can carry an id; batches and bare values are dropped.

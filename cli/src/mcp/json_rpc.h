@@ -35,6 +35,14 @@ Reply rpc_error(const RequestId& id, std::int64_t code, std::string message);
 /// tool may block for minutes.
 std::optional<Reply> handle_line(std::string_view line, const std::function<void()>& before_tool = {});
 
+/// The two ways handle_line answers a line that is not blank, apart so that
+/// tests can hold them to the same replies. The quick way reads the common
+/// lines (ping, initialize, tools/list, notifications) from the line's
+/// checked text, and declines (nullopt) every line that needs the parser;
+/// the careful way parses every line.
+std::optional<std::optional<Reply>> quick_reply(std::string_view line);
+std::optional<Reply> careful_reply(std::string_view line, const std::function<void()>& before_tool = {});
+
 /// Whether `line` holds only Unicode white space (or nothing).
 bool is_blank(std::string_view line);
 
