@@ -128,6 +128,8 @@ std::optional<Reply> handle_line(std::string_view line, const std::function<void
 std::optional<std::optional<Reply>> quick_reply(std::string_view line) {
   using Kind = JsonIndex::Kind;
   constexpr std::optional<Reply> kNoReply;
+  // A tool call is the careful way's in any case: not worth a scan first.
+  if (line.find("tools/call") != std::string_view::npos) return std::nullopt;
   auto index = JsonIndex::scan(line);
   if (!index) return std::nullopt;
   // Only an object can carry an id; batches and bare values are dropped.
