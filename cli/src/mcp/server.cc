@@ -1,11 +1,14 @@
 #include "mcp/server.h"
 
 #include <condition_variable>
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -43,7 +46,8 @@ bool take_protocol_streams(UniqueFd& input, UniqueFd& output) {
 // printed into it piece by piece as it goes out.
 class ReplyWriter : public TextSink {
  public:
-  explicit ReplyWriter(int fd) : TextSink(256 * 1024), fd_(fd) {}
+  explicit ReplyWriter(int fd) : TextSink(256 * 1024), fd_(fd), piece_(piece_that_cannot_block(fd)) {}
+  int fd() const { return fd_; }
   void drain(std::size_t size) override {
     if (error_ == 0) error_ = write_all(fd_, std::string_view(buffer(), size));
   }
@@ -51,26 +55,39 @@ class ReplyWriter : public TextSink {
   /// write.
   int write(Reply& reply) {
     reply.tail += '\n';
-    if (!reply.value) {
-      // The common small reply: one write, not through the buffer.
-      reply.head += reply.tail;
-      return write_all(fd_, reply.head);
-    }
     error_ = 0;
     reply.print(*this);
     return error_;
   }
-  /// Whether `reply` goes out in one write that cannot block: small enough
-  /// to be written whole into a pipe with room, and the pipe has room.
-  bool fits_at_once(const Reply& reply) const {
-    constexpr std::size_t kAtomic = 512;  // PIPE_BUF's least value
-    if (reply.value || reply.head.size() + reply.tail.size() + 1 > kAtomic) return false;
-    pollfd out{fd_, POLLOUT, 0};
-    return ::poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) != 0;
+  /// Writes as much of `text` as it can without the chance of blocking, and
+  /// answers how much that was: pieces no larger than PIPE_BUF, each when
+  /// the output polls writable (a pipe then takes it whole, at once). A
+  /// failed write stops it too; the blocking write that follows reports it.
+  std::size_t write_without_blocking(std::string_view text) const {
+    std::size_t done = 0;
+    while (done < text.size()) {
+      pollfd out{fd_, POLLOUT, 0};
+      if (::poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0) break;
+      ssize_t n = ::write(fd_, text.data() + done, std::min(text.size() - done, piece_));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    return done;
   }
 
  private:
+  // PIPE_BUF of a pipe; for anything else 512, PIPE_BUF's least value, which
+  // is what poll promises room for on the systems we run on.
+  static std::size_t piece_that_cannot_block(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return 512;
+    long size = ::fpathconf(fd, _PC_PIPE_BUF);
+    return size >= 512 ? static_cast<std::size_t>(size) : 512;
+  }
+
   int fd_;
+  std::size_t piece_;
   int error_ = 0;
 };
 
@@ -175,10 +192,22 @@ class Server {
     };
     auto reply = handle_line(line, hand_over);
     if (!reply) return reading;
-    if (reading && !writer_.fits_at_once(*reply)) hand_over();
     // Output that fails means the client is gone: the server ends.
-    if (writer_.write(*reply) != 0) std::_Exit(0);
-    if (reply->value) give_back_line(std::move(*reply->value).release_text());
+    if (reply->value) {
+      hand_over();
+      if (writer_.write(*reply) != 0) std::_Exit(0);
+      give_back_line(std::move(*reply->value).release_text());
+      return reading;
+    }
+    std::string text = std::move(reply->head) + reply->tail + '\n';
+    std::string_view rest = text;
+    // A client that stops reading may fill the pipe: this thread then hands
+    // over standard input before its write blocks.
+    if (reading) rest.remove_prefix(writer_.write_without_blocking(rest));
+    if (!rest.empty()) {
+      hand_over();
+      if (write_all(writer_.fd(), rest) != 0) std::_Exit(0);
+    }
     return reading;
   }
 
