@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <unordered_map>
 
 namespace elmpad::headless {
 namespace {
@@ -149,6 +151,15 @@ std::vector<std::size_t> match_either_case(const Document& doc, const std::vecto
 // take minutes.
 void assign_anchors(Document& doc) {
   using Key = std::vector<std::string_view>;  // own text, then ancestors nearest first
+  // Hashed, not ordered: grouping then costs the same per section however
+  // many headings the note has.
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const {
+      std::size_t h = 0;
+      for (std::string_view part : key) h = h * 1000003 ^ std::hash<std::string_view>{}(part);
+      return h;
+    }
+  };
   auto key_of = [&doc](const Section& sec, std::size_t depth) {
     Key key{sec.text};
     for (std::size_t i = 0; i < depth; ++i) key.push_back(doc.sections[sec.ancestors[sec.ancestors.size() - 1 - i]].text);
@@ -156,7 +167,7 @@ void assign_anchors(Document& doc) {
   };
   std::size_t max_depth = 0;
   for (const auto& sec : doc.sections) max_depth = std::max(max_depth, sec.ancestors.size());
-  std::vector<std::map<Key, std::vector<std::size_t>>> namesakes(max_depth + 1);
+  std::vector<std::unordered_map<Key, std::vector<std::size_t>, KeyHash>> namesakes(max_depth + 1);
   for (std::size_t depth = 0; depth <= max_depth; ++depth) {
     for (std::size_t s = 0; s < doc.sections.size(); ++s) {
       if (doc.sections[s].ancestors.size() >= depth) namesakes[depth][key_of(doc.sections[s], depth)].push_back(s);
