@@ -151,8 +151,6 @@ std::vector<std::size_t> match_either_case(const Document& doc, const std::vecto
 // take minutes.
 void assign_anchors(Document& doc) {
   using Key = std::vector<std::string_view>;  // own text, then ancestors nearest first
-  // Hashed, not ordered: grouping then costs the same per section however
-  // many headings the note has.
   struct KeyHash {
     std::size_t operator()(const Key& key) const {
       std::size_t h = 0;
@@ -165,20 +163,36 @@ void assign_anchors(Document& doc) {
     for (std::size_t i = 0; i < depth; ++i) key.push_back(doc.sections[sec.ancestors[sec.ancestors.size() - 1 - i]].text);
     return key;
   };
+  // Groups are hashed, not ordered, and most headings are named by their
+  // text alone: one lookup each. Only headings that share their text are
+  // grouped again with their ancestors (their namesakes at any depth share
+  // the text too), so the cost per heading does not grow with the note.
+  const std::size_t count = doc.sections.size();
+  std::unordered_map<std::string_view, std::vector<std::size_t>> by_text;
+  by_text.reserve(count);
+  std::vector<const std::vector<std::size_t>*> same_text(count);
+  for (std::size_t s = 0; s < count; ++s) {
+    auto& group = by_text[doc.sections[s].text];
+    group.push_back(s);
+    same_text[s] = &group;
+  }
   std::size_t max_depth = 0;
-  for (const auto& sec : doc.sections) max_depth = std::max(max_depth, sec.ancestors.size());
+  for (std::size_t s = 0; s < count; ++s) {
+    if (same_text[s]->size() > 1) max_depth = std::max(max_depth, doc.sections[s].ancestors.size());
+  }
   std::vector<std::unordered_map<Key, std::vector<std::size_t>, KeyHash>> namesakes(max_depth + 1);
-  for (std::size_t depth = 0; depth <= max_depth; ++depth) {
-    for (std::size_t s = 0; s < doc.sections.size(); ++s) {
-      if (doc.sections[s].ancestors.size() >= depth) namesakes[depth][key_of(doc.sections[s], depth)].push_back(s);
+  for (std::size_t depth = 1; depth <= max_depth; ++depth) {
+    for (std::size_t s = 0; s < count; ++s) {
+      const Section& sec = doc.sections[s];
+      if (same_text[s]->size() > 1 && sec.ancestors.size() >= depth) namesakes[depth][key_of(sec, depth)].push_back(s);
     }
   }
-  for (std::size_t s = 0; s < doc.sections.size(); ++s) {
+  for (std::size_t s = 0; s < count; ++s) {
     Section& sec = doc.sections[s];
     // Shortest first: the text alone, then with more and more ancestors.
     std::string anchor = escape_heading(sec.text);
     std::size_t depth = 0;
-    const std::vector<std::size_t>* same = &namesakes[0][key_of(sec, 0)];
+    const std::vector<std::size_t>* same = same_text[s];
     while (same->size() > 1 && depth < sec.ancestors.size()) {
       ++depth;
       anchor = escape_heading(doc.sections[sec.ancestors[sec.ancestors.size() - depth]].text) + "::" + anchor;
