@@ -29,6 +29,14 @@ class LineWriter {
     start(key);
     out_ += *q;
   }
+  /// A text known to need no escape: a command tag.
+  void tag(std::string_view key, std::string_view value) {
+    if (error_) return;
+    start(key);
+    out_ += '"';
+    out_ += value;
+    out_ += '"';
+  }
   void text(std::string_view key, const std::optional<std::string>& value) {
     if (value) text(key, *value);
   }
@@ -98,7 +106,7 @@ std::expected<std::string, std::string> encode_request(const Request& request) {
   w.number("id", request.id);
   w.number("proto", request.proto);
   w.number("session", request.session);
-  w.text("cmd", std::string(cmd_tag(request.cmd)));
+  w.tag("cmd", cmd_tag(request.cmd));
   std::visit([&w](const auto& c) { write_fields(w, c); }, request.cmd);
   return w.finish();
 }
