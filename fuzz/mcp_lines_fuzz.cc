@@ -104,8 +104,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       elmpad::mcp::abort_if_matches(*id);
       if (last_request) check_cancellation(*last_request, *id);
     }
+    // The lines answered from their checked text get what the parser's way
+    // would give them.
+    if (!elmpad::mcp::is_blank(line)) {
+      if (auto quick = elmpad::mcp::quick_reply(line)) {
+        auto careful = elmpad::mcp::careful_reply(line);
+        check(quick->has_value() == careful.has_value() && (!careful || (*quick)->text() == careful->text()),
+              "a line answered from its checked text gets the parser's reply");
+      }
+    }
     if (auto reply = elmpad::mcp::handle_line(line)) {
-      check_reply(line, *reply);
+      check_reply(line, reply->text());
       if (auto request = elmpad::parse_json(line); request && request->contains("id")) {
         last_request = elmpad::mcp::read_request_id(line, (*request)["id"], {"id"});
       }

@@ -4,13 +4,30 @@
 #include <unistd.h>
 
 #include "cli/exchange.h"
+#include "json_text.h"
+#include "raw_json.h"
 #include "support.h"
 #include "utf8.h"
 
 namespace {
 
+// The scanner that lets the app's answers through unparsed accepts only what
+// the parser does, and reads the same value from it.
+void check_scanner_agrees(std::string_view line) {
+  using elmpad::fuzz::check;
+  auto index = elmpad::JsonIndex::scan(line);
+  auto parsed = elmpad::parse_json(line);
+  if (!parsed) check(!index, "the scanner refuses what the parser refuses");
+  if (!index) return;
+  check(parsed.has_value(), "the scanner accepts only what the parser accepts");
+  std::string printed;
+  index->append_compact(line, elmpad::JsonIndex::kRoot, printed, false);
+  check(printed == elmpad::compact(*parsed), "the scanner reads the parser's value");
+}
+
 void check_round_trip(std::string_view line) {
   using elmpad::fuzz::check;
+  check_scanner_agrees(line);
   auto msg = elmpad::decode_server_msg(line);
   if (!msg) {
     check(!msg.error().empty(), "a failure says why");

@@ -122,6 +122,7 @@ TEST_F(HandleLine, ToolCallsAreMarkedInFlightOnlyWhileTheyRun) {
 // The quick way answers exactly as the careful way, or declines.
 TEST(QuickReply, AgreesWithTheCarefulWayOrDeclines) {
   const std::vector<std::string> ids = {"", "0", "7", "-3", "18446744073709551615", "18446744073709551616", "1.0",
+                                        "123456789012345678901234567890", "-0.0",
                                         "1e2", "-0", "true", "null", R"("x")", R"("\u00e9\"\/")", R"("")", "[1]",
                                         R"({"b":1,"a":2})"};
   const std::vector<std::string> methods = {"", R"("ping")", R"("p\u0069ng")", R"("tools/list")", R"("initialize")",
@@ -161,6 +162,12 @@ TEST(QuickReply, AgreesWithTheCarefulWayOrDeclines) {
   EXPECT_FALSE(quick_reply(R"({"id":1,"method":"tools/call","params":{"name":"get_context"}})"));
   EXPECT_FALSE(quick_reply(R"({"id":1,"method":"nope"})"));
   EXPECT_FALSE(quick_reply("not json"));
+  // A NUL byte after the value makes the line invalid: left to the parser,
+  // which says so.
+  using namespace std::string_literals;
+  std::string nul_after = R"({"id":1,"method":"ping"})"s + '\0';
+  EXPECT_FALSE(quick_reply(nul_after));
+  EXPECT_TRUE(reply_to(nul_after).starts_with(R"({"error":{"code":-32700,)")) << reply_to(nul_after);
 }
 
 TEST(IsBlank, UnicodeWhiteSpace) {
