@@ -11,6 +11,7 @@
 #include "fake_app.h"
 #include "json_text.h"
 #include "run_elmpad.h"
+#include "support.h"
 
 namespace elmpad::testing {
 
@@ -59,17 +60,6 @@ inline std::string err_reply(const std::string& code, const std::string& message
 /// The reply line of a malformed call.
 inline std::string protocol_err_reply(const std::string& message, const std::string& id = "1") {
   return R"({"error":{"code":-32602,"message":)" + compact(json(message)) + R"(},"id":)" + id + R"(,"jsonrpc":"2.0"})";
-}
-
-/// Waits until `probe()` holds; false after the hang guard.
-template <class Probe>
-bool eventually(Probe probe, std::chrono::seconds limit = std::chrono::seconds(30)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!probe()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 /// Waits until `app` has received `count` requests with command `cmd`.
