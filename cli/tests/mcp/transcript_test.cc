@@ -1,26 +1,22 @@
 // Conversations with `elmpad mcp`, read from transcripts/*.txt: one test per
-// "## Name" section. Each runs under a fresh HOME holding notes.md ("# a\n")
-// and folder/, with "$HOME" in any line standing for its path. Directives:
-//   env K=V | env K     set or unset a variable      nohome    HOME unset
-//   cwd DIR             start in $HOME/DIR (made)    rmdir DIR remove $HOME/DIR
-//   stale               leave a socket nobody serves app       start the fake app
-//   answer CMD LINE     queue an answer to CMD; "+ LINE" adds a line to it (\xHH a byte)
-//   hold CMD [LINE]     answer CMD (with LINE) only at "release"
-//   hangup CMD          read the next CMD, then hang up
-//   start               start the server (else the first ">" does)
-//   > LINE              send LINE (\xHH is a byte)
-//   >call ID TOOL ARGS  send a tools/call
-//   < LINE              the next reply, exactly
-//   <ok ID PAYLOAD      a successful tool result      <err ID CODE DETAIL  a failed one
-//   <~ TEXT             the next reply contains TEXT
-//   sent LINE           the next request the app received, exactly
-//   open N              the app comes to have N connections open
-//   closeout            stop reading replies
-//   close | end         close input (or not) and see the server end with 0
-//   stderr TEXT         the server's standard error includes TEXT (\n is a line feed)
-//   file F TEXT         $HOME/F comes to hold exactly TEXT; "nofile F": F does not exist
-// At the end the server's input is closed; it must end with status 0, no
-// further output, the expected standard error, and no request left unchecked.
+// "## Name" section, under a fresh HOME holding notes.md ("# a\n") and
+// folder/; "$HOME" in a line stands for its path. Directives:
+//   env K=V | env K   set or unset a variable   nohome     HOME unset
+//   cwd D | rmdir D   start in (remove) $HOME/D stale      a socket nobody serves
+//   app               start the fake app        start      start the server (else ">" does)
+//   answer CMD LINE   queue an answer to CMD ("+ LINE" adds a line); hold CMD [LINE]: at
+//                     release only; hangup CMD: read the next CMD, then hang up
+//   > LINE            send LINE                 >call ID TOOL ARGS  send a tools/call
+//   < LINE            the next reply, exactly   <~ TEXT    the next reply contains TEXT
+//   <ok ID PAYLOAD    a tool's result           <err ID CODE DETAIL  a tool's failure
+//   sent LINE         the next request the app received, exactly
+//   open N            the app comes to have N connections open
+//   closeout          stop reading replies      close | end  close input (or not), see exit 0
+//   stderr TEXT       standard error includes TEXT
+//   file F TEXT       $HOME/F comes to hold TEXT; nofile F: F does not exist
+// \xHH is a byte in sent lines, answers and variables, and \n a line feed in
+// TEXT. At the end input is closed: the server must end with 0, no further
+// output, the standard error given and no request left unchecked.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -158,16 +154,16 @@ class Runner {
       auto [tool, arguments] = split(second);
       server().write(R"({"jsonrpc":"2.0","id":)" + first + R"(,"method":"tools/call","params":{"name":")" + tool +
                      R"(","arguments":)" + arguments + "}}\n");
-    } else if (word == "<") {
-      EXPECT_EQ(next_reply(), rest);
-    } else if (word == "<ok") {
-      EXPECT_EQ(next_reply(), ok_reply(first, second));
-    } else if (word == "<err") {
+    } else if (word.starts_with('<')) {
+      // Without a reply the rest of the case would only wait in vain.
+      auto reply = server().read_line();
+      ASSERT_TRUE(reply.has_value()) << "no reply";
       auto [code, detail] = split(second);
-      EXPECT_EQ(next_reply(), err_reply(first, code, detail));
-    } else if (word == "<~") {
-      std::string reply = next_reply();
-      EXPECT_NE(reply.find(rest), std::string::npos) << reply.substr(0, 300);
+      if (word == "<~") {
+        EXPECT_NE(reply->find(rest), std::string::npos) << reply->substr(0, 300);
+      } else {
+        EXPECT_EQ(*reply, word == "<ok" ? ok_reply(first, second) : word == "<err" ? err_reply(first, code, detail) : rest);
+      }
     } else if (word == "sent") {
       ASSERT_TRUE(app().wait_for_requests(checked_ + 1)) << "no request came";
       EXPECT_EQ(app().received()[checked_++], rest + "\n");
@@ -217,8 +213,6 @@ class Runner {
     if (!child_) child_ = std::make_unique<Child>(options_);
     return *child_;
   }
-
-  std::string next_reply() { return server().read_line().value_or("<no reply>"); }
 
   void flush() {
     if (pending_) app().on(pending_cmd_, std::move(*pending_));
