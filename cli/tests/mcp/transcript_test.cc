@@ -92,15 +92,10 @@ std::string unescape(const std::string& text, bool feeds) {
   return out;
 }
 
-std::string ok_reply(const std::string& id, const std::string& payload) {
-  return R"({"id":)" + id + R"(,"jsonrpc":"2.0","result":{"content":[{"text":)" + compact(json(payload)) +
-         R"(,"type":"text"}]}})";
-}
-
-std::string err_reply(const std::string& id, const std::string& code, const std::string& detail) {
-  json envelope{{"error", {{"code", code}, {"params", {{"detail", detail}}}}}, {"ok", false}};
-  return R"({"id":)" + id + R"(,"jsonrpc":"2.0","result":{"content":[{"text":)" + compact(json(compact(envelope))) +
-         R"(,"type":"text"}],"isError":true}})";
+// The reply to tools/call `id` whose result holds `text`.
+std::string tool_reply(const std::string& id, const std::string& text, bool is_error) {
+  return R"({"id":)" + id + R"(,"jsonrpc":"2.0","result":{"content":[{"text":)" + compact(json(text)) +
+         R"(,"type":"text"}])" + (is_error ? R"(,"isError":true}})" : "}}");
 }
 
 class Runner {
@@ -162,7 +157,10 @@ class Runner {
       if (word == "<~") {
         EXPECT_NE(reply->find(rest), std::string::npos) << reply->substr(0, 300);
       } else {
-        EXPECT_EQ(*reply, word == "<ok" ? ok_reply(first, second) : word == "<err" ? err_reply(first, code, detail) : rest);
+        json failure{{"error", {{"code", code}, {"params", {{"detail", detail}}}}}, {"ok", false}};
+        EXPECT_EQ(*reply, word == "<ok"    ? tool_reply(first, second, false)
+                          : word == "<err" ? tool_reply(first, compact(failure), true)
+                                           : rest);
       }
     } else if (word == "sent") {
       ASSERT_TRUE(app().wait_for_requests(checked_ + 1)) << "no request came";
