@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "fake_app.h"
+#include "mcp/in_flight.h"
+#include "mcp/tool_catalogue.h"
+#include "support.h"
 #include "temp_home.h"
 
 namespace elmpad::mcp {
@@ -17,87 +21,68 @@ std::string outcome_text(const ToolOutcome& outcome) {
   return std::get<ToolResult>(outcome).text();
 }
 
-TEST(ToolResult, Shapes) {
-  EXPECT_EQ(tool_ok(json{{"z", 1}, {"a", "—"}}).text(),
-            R"({"content":[{"text":"{\"a\":\"—\",\"z\":1}","type":"text"}]})");
-  EXPECT_EQ(tool_ok(json("plain")).text(), R"({"content":[{"text":"\"plain\"","type":"text"}]})");
-  EXPECT_EQ(tool_err(RunErr{"NOT_RUNNING", "a \"b\""}).text(),
-            R"({"content":[{"text":"{\"error\":{\"code\":\"NOT_RUNNING\",\"params\":{\"detail\":\"a \\\"b\\\"\"}},\"ok\":false}","type":"text"}],"isError":true})");
-}
-
-TEST(RemoteErr, AppCodeAndErrorTextOrTheFallback) {
-  EXPECT_EQ(remote_err(std::nullopt, "READ_FAILED"), (RunErr{"READ_FAILED", "request failed"}));
-  EXPECT_EQ(remote_err(json{{"code", "NO_WINDOW"}, {"params", json::object()}}, "EXECUTE_FAILED"),
-            (RunErr{"NO_WINDOW", R"({"code":"NO_WINDOW","params":{}})"}));
-  EXPECT_EQ(remote_err(json{{"code", ""}, {"params", {{"b", "2"}, {"a", "1"}}}}, "X"),
-            (RunErr{"", R"({"code":"","params":{"a":"1","b":"2"}})"}));
-  EXPECT_EQ(tool_err(remote_err(json{{"code", "NO_WINDOW"}, {"params", json::object()}}, "EXECUTE_FAILED")).text(),
-            R"({"content":[{"text":"{\"error\":{\"code\":\"NO_WINDOW\",\"params\":{\"detail\":\"{\\\"code\\\":\\\"NO_WINDOW\\\",\\\"params\\\":{}}\"}},\"ok\":false}","type":"text"}],"isError":true})");
-}
-
-TEST(Resolve, JoinsRelativePathsWithoutNormalising) {
-  EXPECT_EQ(*resolve("/a/../b.md"), "/a/../b.md");
-  char cwd[4096];
-  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  EXPECT_EQ(*resolve("notes/../a.md"), std::string(cwd) + "/notes/../a.md");
-  EXPECT_EQ(*resolve("./a.md"), std::string(cwd) + "/./a.md");
-}
-
 class CallTool : public ::testing::Test {
  protected:
   void SetUp() override { ::setenv("HOME", home_.path().c_str(), 1); }
+  // Attaching only ever ends refused.
+  bool app_heard_only_attaching() {
+    for (const auto& line : app_.received()) {
+      if (line.find(R"("cmd":"attach_session")") == std::string::npos) return false;
+    }
+    return true;
+  }
   testing::TempHome home_;
+  testing::FakeApp app_{home_.path()};
 };
 
-TEST_F(CallTool, ArgumentErrorsComeBeforeAnyConnection) {
-  testing::FakeApp app(home_.path());
+// Each argument the catalogue marks required is checked by its tool before
+// anything is touched: absent, empty or not text, it is the clear error.
+TEST_F(CallTool, EveryRequiredArgumentIsChecked) {
   std::string dir = home_.make_dir("folder");
-  const std::tuple<const char*, json, const char*> cases[] = {
-      {"", json::object(), "unknown tool: "},
-      {"Open_file", json::object(), "unknown tool: Open_file"},
-      {"open_file", json::object(), "missing required argument: path"},
-      {"open_file", json{{"path", ""}}, "missing required argument: path"},
-      {"open_file", json{{"path", 5}}, "missing required argument: path"},
-      {"open_file", json::array({"path"}), "missing required argument: path"},
-      {"reveal", json{{"heading", "h"}}, "missing required argument: path"},
-      {"open_folder", json(nullptr), "missing required argument: path"},
-      {"execute_command", json{{"command", "x"}}, "missing required argument: id"},
-      {"read_section", json{{"path", nullptr}}, "missing required argument: path"},
-      {"write_section", json{{"operation", "append"}, {"content", "x"}}, "missing required argument: path"},
-      // The path is a directory, yet the missing argument is what is reported.
-      {"write_section", json{{"path", dir}, {"content", "x"}}, "missing required argument: operation"},
-      {"write_section", json{{"path", dir}, {"operation", ""}, {"content", "x"}}, "missing required argument: operation"},
-      {"write_section", json{{"path", dir}, {"operation", "append"}}, "missing required argument: content"},
-      {"write_section", json{{"path", dir}, {"operation", "append"}, {"content", 1}}, "missing required argument: content"},
-      {"wait_for_change", json::object(), "wait_for_change needs at least one of: path, workspace"},
-      {"wait_for_change", json{{"path", ""}, {"workspace", ""}, {"name", "n"}}, "wait_for_change needs at least one of: path, workspace"},
-      {"wait_for_change", json{{"path", 1}, {"workspace", false}}, "wait_for_change needs at least one of: path, workspace"},
-      {"post_message", json{{"text", ""}}, "missing required argument: text"},
-  };
-  for (const auto& [name, arguments, message] : cases) {
-    EXPECT_EQ(outcome_text(call_tool(name, arguments)), std::string("protocol error -32602: ") + message)
-        << name << " " << arguments.dump();
+  int checked = 0;
+  for (const auto& tool : tool_schemas()) {
+    const json& schema = tool["inputSchema"];
+    json valid = json::object();
+    for (const auto& [key, property] : schema["properties"].items()) {
+      valid[key] = property.value("type", "") != "string" ? json(1) : key == "operation" ? json("append") : json(dir);
+    }
+    for (const std::string key : schema.value("required", json::array())) {
+      for (const json& wrong : {json(), json(""), json(5)}) {
+        // The one required text that may be empty.
+        if (wrong == "" && tool["name"] == "write_section" && key == "content") continue;
+        json arguments = valid;
+        if (wrong.is_null()) {
+          arguments.erase(key);
+        } else {
+          arguments[key] = wrong;
+        }
+        EXPECT_EQ(outcome_text(call_tool(tool["name"].get<std::string>(), arguments)),
+                  "protocol error -32602: missing required argument: " + key)
+            << tool["name"] << " " << arguments.dump();
+        ++checked;
+      }
+    }
   }
-  // Each call tried to attach the session (the fake grants none) and did
-  // nothing else.
-  auto received = app.received();
-  EXPECT_EQ(received.size(), std::size(cases));
-  for (const auto& line : received) EXPECT_TRUE(line.find("\"cmd\":\"attach_session\"") != std::string::npos) << line;
+  EXPECT_GT(checked, 20);
+  EXPECT_TRUE(app_heard_only_attaching());
 }
 
-TEST_F(CallTool, WriteSectionAcceptsEmptyContent) {
-  testing::FakeApp app(home_.path());
-  std::string file = home_.write_file("n.md", "# a\n");
-  auto outcome = call_tool("write_section", json{{"path", file}, {"operation", "append"}, {"content", ""}, {"heading", 3}});
-  EXPECT_EQ(outcome_text(outcome), R"({"content":[{"text":"{\"ok\":true}","type":"text"}]})");
-  auto received = app.received();
-  ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[1], R"({"id":1,"proto":1,"cmd":"write_section","path":")" + file +
-                             R"(","operation":"append","content":""})" "\n");
+TEST_F(CallTool, OtherArgumentErrors) {
+  const std::string either = "wait_for_change needs at least one of: path, workspace";
+  const std::tuple<const char*, json, std::string> cases[] = {
+      {"Open_file", json{{"path", "a.md"}}, "unknown tool: Open_file"},
+      {"open_file", json::array({"path"}), "missing required argument: path"},
+      {"wait_for_change", json{{"name", "n"}}, either},
+      {"wait_for_change", json{{"path", ""}, {"workspace", ""}}, either},
+      {"wait_for_change", json{{"path", 1}, {"workspace", false}}, either},
+  };
+  for (const auto& [name, arguments, message] : cases) {
+    EXPECT_EQ(outcome_text(call_tool(name, arguments)), "protocol error -32602: " + message) << arguments.dump();
+  }
+  EXPECT_TRUE(app_heard_only_attaching());
 }
 
 TEST_F(CallTool, TimeoutIsSentOnlyAsAPlainNonNegativeInteger) {
-  testing::FakeApp app(home_.path());
   std::string file = home_.write_file("n.md", "");
   const std::pair<const char*, const char*> cases[] = {
       {"30", ",\"timeout_secs\":30"}, {"0", ",\"timeout_secs\":0"},
@@ -109,10 +94,34 @@ TEST_F(CallTool, TimeoutIsSentOnlyAsAPlainNonNegativeInteger) {
     auto args = *parse_json(std::string(R"({"path":")") + file + R"(","timeout_seconds":)" + timeout + "}");
     auto outcome = call_tool("wait_for_change", args);
     EXPECT_EQ(outcome_text(outcome), R"({"content":[{"text":"{\"changed\":false,\"timedOut\":true}","type":"text"}]})");
-    auto received = app.received();
-    EXPECT_EQ(received.back(),
-              R"({"id":1,"proto":1,"cmd":"wait_for_change","path":")" + file + "\"" + sent + "}\n")
+    EXPECT_EQ(app_.received().back(), R"({"id":1,"proto":1,"cmd":"wait_for_change","path":")" + file + "\"" + sent + "}\n")
         << timeout;
+  }
+}
+
+// Only a wait exposes its connection to a cancellation (the read may have
+// ended by then: its connection was never offered either way).
+TEST_F(CallTool, OnlyAWaitCanBeCancelled) {
+  std::string file = home_.write_file("n.md", "");
+  app_.hold("wait_for_change");
+  const std::pair<std::string, std::string> cases[] = {
+      {"wait_for_change", R"({\"cancelled\":true,\"changed\":false,\"source\":\"cancelled\"})"},
+      {"read_section", R"({\"ok\":true})"},
+  };
+  for (const auto& [tool, payload] : cases) {
+    InFlightScope in_flight{json(tool)};
+    std::string outcome;
+    std::thread call([&, tool = tool] { outcome = outcome_text(call_tool(tool, json{{"path", file}})); });
+    bool reached = testing::eventually([&] {
+      auto lines = app_.received();
+      return !lines.empty() && lines.back().find("\"cmd\":\"" + tool) != std::string::npos;
+    });
+    bool cancelled = abort_if_matches(json(tool));
+    app_.release();
+    call.join();
+    EXPECT_TRUE(reached);
+    EXPECT_EQ(cancelled, tool == "wait_for_change") << tool;
+    EXPECT_EQ(outcome, R"({"content":[{"text":")" + payload + R"(","type":"text"}]})");
   }
 }
 

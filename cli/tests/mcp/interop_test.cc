@@ -6,8 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "fake_app.h"
-#include "mcp_client.h"
+#include "json_text.h"
+#include "run_elmpad.h"
+#include "support.h"
 #include "temp_home.h"
 
 namespace elmpad::testing {
@@ -45,7 +49,10 @@ TEST(McpInterop, OfficialSdkClient) {
   EXPECT_EQ(client.read_line(), R"(read {"text":"{\"baseHash\":\"h1\",\"content\":\"old\\n\"}","isError":false})");
   EXPECT_EQ(client.read_line(), R"(write {"text":"{\"baseHash\":\"h2\"}","isError":false})");
   EXPECT_EQ(client.read_line(), "waiting true");
-  ASSERT_TRUE(wait_for_cmd(app, "wait_for_change"));
+  ASSERT_TRUE(eventually([&] {
+    auto lines = app.received();
+    return !lines.empty() && lines.back().find(R"("cmd":"wait_for_change")") != std::string::npos;
+  }));
   client.write("go\n");
   EXPECT_EQ(client.read_line(), R"(wait ["rejected","MCP error -32001: user interrupt"])");
   EXPECT_EQ(client.read_line(), "ping {}");

@@ -1,0 +1,255 @@
+// Conversations with `elmpad mcp`, read from transcripts/*.txt: one test per
+// "## Name" section, under a fresh HOME holding notes.md ("# a\n") and
+// folder/; "$HOME" in a line stands for its path. Directives:
+//   env K=V | env K   set or unset a variable   nohome     HOME unset
+//   cwd D | rmdir D   start in (remove) $HOME/D stale      a socket nobody serves
+//   app               start the fake app        start      start the server (else ">" does)
+//   answer CMD LINE   queue an answer to CMD ("+ LINE" adds a line); hold CMD [LINE]: at
+//                     release only; hangup CMD: read the next CMD, then hang up
+//   > LINE            send LINE                 >call ID TOOL ARGS  send a tools/call
+//   < LINE            the next reply, exactly   <~ TEXT    the next reply contains TEXT
+//   <ok ID PAYLOAD    a tool's result           <err ID CODE DETAIL  a tool's failure
+//   sent LINE         the next request the app received, exactly
+//   open N            the app comes to have N connections open
+//   closeout          stop reading replies      close | end  close input (or not), see exit 0
+//   stderr TEXT       standard error includes TEXT
+//   file F TEXT       $HOME/F comes to hold TEXT; nofile F: F does not exist
+// \xHH is a byte in sent lines, answers and variables, and \n a line feed in
+// TEXT. At the end input is closed: the server must end with 0, no further
+// output, the standard error given and no request left unchecked.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "fake_app.h"
+#include "json_text.h"
+#include "run_elmpad.h"
+#include "support.h"
+#include "temp_home.h"
+
+namespace elmpad::testing {
+namespace {
+
+struct Case {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> lines;  // where ("file:line"), text
+};
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+std::string slurp(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::vector<Case> load_cases() {
+  std::vector<std::string> files;
+  if (DIR* dir = ::opendir(TRANSCRIPT_DIR)) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name.ends_with(".txt")) files.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(files.begin(), files.end());
+  std::vector<Case> cases;
+  for (const auto& file : files) {
+    std::stringstream text(slurp(TRANSCRIPT_DIR "/" + file));
+    std::string line;
+    for (int number = 1; std::getline(text, line); ++number) {
+      if (line.starts_with("## ")) {
+        cases.push_back({file.substr(0, file.size() - 4) + "_" + line.substr(3), {}});
+      } else if (!line.empty() && !line.starts_with('#') && !cases.empty()) {
+        cases.back().lines.emplace_back(file + ":" + std::to_string(number), line);
+      }
+    }
+  }
+  return cases;
+}
+
+// \xHH as a byte, and \n as a line feed where `feeds` is set.
+std::string unescape(const std::string& text, bool feeds) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size()) {
+      out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else if (feeds && text.compare(i, 2, "\\n") == 0) {
+      out += '\n';
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The reply to tools/call `id` whose result holds `text`.
+std::string tool_reply(const std::string& id, const std::string& text, bool is_error) {
+  return R"({"id":)" + id + R"(,"jsonrpc":"2.0","result":{"content":[{"text":)" + compact(json(text)) +
+         R"(,"type":"text"}])" + (is_error ? R"(,"isError":true}})" : "}}");
+}
+
+class Runner {
+ public:
+  Runner() {
+    home_.write_file("notes.md", "# a\n");
+    home_.make_dir("folder");
+    options_ = {.args = {"mcp"}, .home = home_.path(), .cwd = home_.path()};
+  }
+
+  void run(std::string line) {
+    for (auto at = line.find("$HOME"); at != std::string::npos; at = line.find("$HOME", at)) {
+      line.replace(at, 5, home_.path());
+    }
+    auto space = line.find(' ');
+    std::string word = line.substr(0, space);
+    std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    if (word == "+") {
+      pending_->lines.push_back(unescape(rest, false));
+      return;
+    }
+    flush();
+    auto [first, second] = split(rest);
+    if (word == "env") {
+      auto eq = rest.find('=');
+      options_.env[rest.substr(0, eq)] =
+          eq == std::string::npos ? std::nullopt : std::optional(unescape(rest.substr(eq + 1), false));
+    } else if (word == "nohome") {
+      options_.home = std::nullopt;
+    } else if (word == "cwd") {
+      options_.cwd = home_.make_dir(rest);
+    } else if (word == "rmdir") {
+      ASSERT_EQ(::rmdir((home_.path() + "/" + rest).c_str()), 0);
+    } else if (word == "stale") {
+      make_stale_socket(home_.socket_path());
+    } else if (word == "app") {
+      app_ = std::make_unique<FakeApp>(home_.path());
+    } else if (word == "answer" || word == "hold") {
+      pending_cmd_ = first;
+      pending_ = Action{.hold = word == "hold"};
+      if (!second.empty()) pending_->lines.push_back(unescape(second, false));
+    } else if (word == "hangup") {
+      app().hang_up_on(rest);
+    } else if (word == "release") {
+      app().release();
+    } else if (word == "start") {
+      server();
+    } else if (word == ">") {
+      server().write(unescape(rest, false) + "\n");
+    } else if (word == ">call") {
+      auto [tool, arguments] = split(second);
+      server().write(R"({"jsonrpc":"2.0","id":)" + first + R"(,"method":"tools/call","params":{"name":")" + tool +
+                     R"(","arguments":)" + arguments + "}}\n");
+    } else if (word.starts_with('<')) {
+      // Without a reply the rest of the case would only wait in vain.
+      auto reply = server().read_line();
+      ASSERT_TRUE(reply.has_value()) << "no reply";
+      auto [code, detail] = split(second);
+      if (word == "<~") {
+        EXPECT_NE(reply->find(rest), std::string::npos) << reply->substr(0, 300);
+      } else {
+        json failure{{"error", {{"code", code}, {"params", {{"detail", detail}}}}}, {"ok", false}};
+        EXPECT_EQ(*reply, word == "<ok"    ? tool_reply(first, second, false)
+                          : word == "<err" ? tool_reply(first, compact(failure), true)
+                                           : rest);
+      }
+    } else if (word == "sent") {
+      ASSERT_TRUE(app().wait_for_requests(checked_ + 1)) << "no request came";
+      EXPECT_EQ(app().received()[checked_++], rest + "\n");
+    } else if (word == "open") {
+      EXPECT_TRUE(eventually([&] { return app().connections_open() == std::stoul(rest); }))
+          << app().connections_open() << " open";
+    } else if (word == "closeout") {
+      server().close_stdout();
+    } else if (word == "close" || word == "end") {
+      end(word == "close");
+    } else if (word == "stderr") {
+      err_ += unescape(rest, true);
+    } else if (word == "file") {
+      std::string want = unescape(second, true);
+      EXPECT_TRUE(eventually([&] { return slurp(home_.path() + "/" + first) == want; }))
+          << first << ": " << slurp(home_.path() + "/" + first);
+    } else if (word == "nofile") {
+      struct stat st {};
+      EXPECT_NE(::stat((home_.path() + "/" + rest).c_str(), &st), 0) << rest;
+    } else {
+      FAIL() << "unknown directive: " << word;
+    }
+  }
+
+  void finish() {
+    flush();
+    if (!ended_) end(true);
+    if (app_) {
+      auto received = app_->received();
+      for (std::size_t i = checked_; i < received.size(); ++i) ADD_FAILURE() << "unchecked request: " << received[i];
+    }
+  }
+
+ private:
+  static std::pair<std::string, std::string> split(const std::string& text) {
+    auto space = text.find(' ');
+    if (space == std::string::npos) return {text, ""};
+    return {text.substr(0, space), text.substr(space + 1)};
+  }
+
+  FakeApp& app() {
+    if (!app_) throw std::runtime_error("the case has no app");
+    return *app_;
+  }
+
+  Child& server() {
+    if (!child_) child_ = std::make_unique<Child>(options_);
+    return *child_;
+  }
+
+  void flush() {
+    if (pending_) app().on(pending_cmd_, std::move(*pending_));
+    pending_.reset();
+  }
+
+  void end(bool close_input) {
+    if (close_input) server().close_stdin();
+    EXPECT_EQ(server().wait(), 0);
+    EXPECT_EQ(server().rest_of_out(), "");
+    EXPECT_EQ(server().err(), err_);
+    ended_ = true;
+  }
+
+  TempHome home_;
+  RunOptions options_;
+  std::unique_ptr<FakeApp> app_;
+  std::unique_ptr<Child> child_;
+  std::optional<Action> pending_;
+  std::string pending_cmd_;
+  std::size_t checked_ = 0;
+  std::string err_;
+  bool ended_ = false;
+};
+
+class Transcript : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Transcript, Runs) {
+  Runner runner;
+  for (const auto& [where, line] : GetParam().lines) {
+    SCOPED_TRACE(where);
+    runner.run(line);
+    if (HasFatalFailure()) return;
+  }
+  runner.finish();
+}
+
+INSTANTIATE_TEST_SUITE_P(Mcp, Transcript, ::testing::ValuesIn(load_cases()),
+                         [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace elmpad::testing
