@@ -1,31 +1,11 @@
-// The command line end to end, one test per case of the files in cases/.
-// A case runs `elmpad` through /bin/sh in $HOME/w (holding a.md, b.md, c.md
-// and sub/) against a FakeApp, and compares everything it did:
-//
-//   == title            starts a case
-//   files: x.md d/      more files (and, ending in "/", folders) in $HOME/w
-//   app: none|stale|launched
-//                       no app; a socket file nobody serves; an app that
-//                       starts serving once the fake `open` ran (default:
-//                       an app serving from the start)
-//   sh: LINE            shell run before elmpad (variables, ulimit, cd)
-//   run: elmpad ARGS    elmpad's arguments, in shell words
-//   app> LINE           a request the app must receive, in order
-//   app< LINE           the app's answer to it (default {"id":N,"ok":true})
-//   app! hangup|hold    close after answering | answer the lines that follow
-//                       only once the fake `open` ran
-//   exit: N             exit status (default 0)
-//   out: LINE, err: LINE, open: LINE, ps: LINE
-//                       standard output and error, and the calls of the fake
-//                       `open` and `ps` (default: nothing)
-//
-// Values may hold \xNN for any byte; expected text may hold $HOME, $CWD,
-// $PPID (this process) and $USAGE. `open` and `ps` must never inherit a
-// descriptor beyond the standard streams.
+// The command line end to end, one test per case of the files in cases/
+// (cases/README.md describes them): elmpad's arguments and environment, what
+// the fake app answers, and everything elmpad did, compared exactly.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <unistd.h>
 
@@ -76,7 +56,9 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 std::vector<Case> load_cases() {
   std::vector<Case> cases;
   std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(CASES_DIR)) files.push_back(entry.path());
+  for (const auto& entry : std::filesystem::directory_iterator(CASES_DIR)) {
+    if (entry.path().extension() == ".txt") files.push_back(entry.path());
+  }
   std::sort(files.begin(), files.end());
   for (const auto& file : files) {
     std::ifstream in(file, std::ios::binary);
@@ -92,7 +74,8 @@ std::vector<Case> load_cases() {
       const auto colon = line.find_first_of(":<>!");
       const std::string key = line.substr(0, colon + 1);
       const std::string value = unescape(line.size() > colon + 2 ? line.substr(colon + 2) : "");
-      auto add_line = [&](std::string& to) { to += value + "\n"; };
+      const std::map<std::string, std::string Case::*> texts = {
+          {"out:", &Case::out}, {"err:", &Case::err}, {"open:", &Case::open}, {"ps:", &Case::ps}};
       if (key == "files:") {
         for (std::size_t at = 0; at < value.size();) {
           auto space = value.find(' ', at);
@@ -108,8 +91,7 @@ std::vector<Case> load_cases() {
       } else if (key == "app>") {
         c.exchanges.push_back({value + "\n", {}});
       } else if (key == "app<" && !c.exchanges.empty()) {
-        Action& a = c.exchanges.back().action;
-        a.lines.push_back(value);
+        c.exchanges.back().action.lines.push_back(value);
       } else if (key == "app!" && !c.exchanges.empty()) {
         Action& a = c.exchanges.back().action;
         a.hang_up |= value == "hangup";
@@ -117,14 +99,8 @@ std::vector<Case> load_cases() {
         a.hold |= value == "hold";
       } else if (key == "exit:") {
         c.exit = std::stoi(value);
-      } else if (key == "out:") {
-        add_line(c.out);
-      } else if (key == "err:") {
-        add_line(c.err);
-      } else if (key == "open:") {
-        add_line(c.open);
-      } else if (key == "ps:") {
-        add_line(c.ps);
+      } else if (texts.contains(key)) {
+        c.*texts.at(key) += value + "\n";
       } else {
         ADD_FAILURE() << file << ": cannot read " << line;
       }
