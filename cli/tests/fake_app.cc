@@ -177,10 +177,11 @@ void FakeApp::serve(int fd) {
     auto write_lines = [&](const std::vector<std::string>& lines) {
       for (const auto& l : lines) (void)write_all(fd, replace_id(l, id) + (action.raw ? "" : "\n"));
     };
+    if (action.deaf) ::shutdown(fd, SHUT_RD);
     write_lines(action.before_hold);
     if (action.hold && !wait_for_release(fd)) break;
     write_lines(action.lines);
-    if (action.hang_up) break;
+    if (action.hang_up || action.deaf) break;
   }
   std::lock_guard lock(mu_);
   open_fds_.erase(fd);

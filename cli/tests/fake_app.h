@@ -25,6 +25,7 @@ struct Action {
   bool raw = false;       // write `lines` exactly as given, no "\n" added
   bool hang_up = false;   // close the connection after writing `lines`
   bool hold = false;      // write `lines` only after release(), unless the client goes away first
+  bool deaf = false;      // stop reading before answering (the client's next write fails), then hang up
   /// Written at once, before a hold begins.
   std::vector<std::string> before_hold;
 };

@@ -130,24 +130,29 @@ std::optional<std::string> Child::read_line(std::chrono::seconds limit) {
   }
 }
 
+bool Child::ended() {
+  int status = 0;
+  if (!exited_ && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+    exited_ = true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  return exited_;
+}
+
 int Child::wait(std::chrono::seconds limit) {
-  if (exited_) return status_;
   const auto deadline = Clock::now() + limit;
   while (read_more(deadline)) {
   }
   // Output has ended; the child may still be exiting.
-  int status = 0;
-  bool ended = eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
-                          std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now()) +
-                              std::chrono::seconds(1));
-  exited_ = true;
-  if (!ended) {
+  if (!eventually([&] { return ended(); },
+                  std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now()) + std::chrono::seconds(1))) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
+    exited_ = true;
     note_ = "\n[test harness: killed after time limit]";
-    return status_ = -1;
+    status_ = -1;
   }
-  return status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status_;
 }
 
 std::string Child::err() {

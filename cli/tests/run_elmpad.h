@@ -59,6 +59,9 @@ class Child {
   /// The next standard-output line without its "\n"; nullopt at end of
   /// output or after `limit`.
   std::optional<std::string> read_line(std::chrono::seconds limit = std::chrono::seconds(30));
+  /// Whether the child has exited; it is then reaped, and wait() returns
+  /// its status once its output has ended.
+  bool ended();
   /// Waits for the exit status; kills after `limit` and returns -1.
   int wait(std::chrono::seconds limit = std::chrono::seconds(30));
   /// Standard error written so far (all of it once wait() returned).
