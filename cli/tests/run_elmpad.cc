@@ -76,7 +76,16 @@ Child::Child(const RunOptions& options) {
   for (auto& e : envs) cenv.push_back(e.data());
   cenv.push_back(nullptr);
 
-  int rc = ::posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
+  // This process ignores SIGPIPE; the child starts as a shell would start it.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  int rc = ::posix_spawn(&pid_, cargv[0], &actions, &attr, cargv.data(), cenv.data());
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
