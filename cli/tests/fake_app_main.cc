@@ -6,6 +6,7 @@
 // after two minutes, so it never outlives a test run.
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -26,8 +27,10 @@ int main(int argc, char** argv) {
   ::alarm(120);
   // Plays an app that takes a while to come up.
   std::this_thread::sleep_for(std::chrono::milliseconds(argc > 2 ? std::atoi(argv[2]) : 0));
+  // The pid is in place, whole, before the first request can be logged.
+  std::ofstream(home + "/fake_app.pid.tmp") << getpid() << "\n";
+  std::rename((home + "/fake_app.pid.tmp").c_str(), (home + "/fake_app.pid").c_str());
   elmpad::testing::FakeApp app(home, home + "/fake_app.log");
-  std::ofstream(home + "/fake_app.pid") << getpid() << "\n";
   int sig = 0;
   sigwait(&set, &sig);
   return 0;
