@@ -2,8 +2,8 @@
 //   fake_app_main <home> [delay_ms]
 // waits delay_ms, then serves the socket under <home>, answering every
 // request with ok, appends each request line to <home>/fake_app.log and
-// writes its pid to <home>/fake_app.pid. It stops on SIGTERM or SIGINT, or
-// after two minutes, so it never outlives a test run.
+// writes its pid to <home>/fake_app.pid. It stops on SIGTERM or SIGINT, when
+// <home> is removed, or after two minutes, so it never outlives a test.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "fake_app.h"
+#include "support.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
@@ -22,9 +23,12 @@ int main(int argc, char** argv) {
   // and sigwait below takes every one of these signals.
   sigset_t set;
   sigemptyset(&set);
-  for (int sig : {SIGTERM, SIGINT, SIGALRM}) sigaddset(&set, sig);
+  for (int sig : {SIGTERM, SIGINT}) sigaddset(&set, sig);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  ::alarm(120);
+  std::thread([home] {
+    elmpad::testing::eventually([&] { return ::access(home.c_str(), F_OK) != 0; }, std::chrono::minutes(2));
+    ::kill(::getpid(), SIGTERM);
+  }).detach();
   // Plays an app that takes a while to come up.
   std::this_thread::sleep_for(std::chrono::milliseconds(argc > 2 ? std::atoi(argv[2]) : 0));
   // The pid is in place, whole, before the first request can be logged.
