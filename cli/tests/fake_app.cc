@@ -1,32 +1,23 @@
 #include "fake_app.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "cli/line_reader.h"
 #include "json_text.h"
 #include "socket_path.h"
 
 namespace elmpad::testing {
 namespace {
-
-void write_fully(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-}
 
 std::string replace_id(std::string line, const std::string& id) {
   for (auto pos = line.find("{id}"); pos != std::string::npos; pos = line.find("{id}", pos + id.size())) {
@@ -35,30 +26,42 @@ std::string replace_id(std::string line, const std::string& id) {
   return line;
 }
 
+void make_pipe(int fds[2]) {
+  if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+  for (int i = 0; i < 2; ++i) set_cloexec(fds[i]);
+}
+
 }  // namespace
 
-FakeApp::FakeApp(std::string home) : path_(elmpad::socket_path(home)) {
+FakeApp::FakeApp(std::string home, std::string log) : path_(elmpad::socket_path(home)), log_(std::move(log)) {
+  // A client that left must not end the test process when answered.
+  std::signal(SIGPIPE, SIG_IGN);
   std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
   ::unlink(path_.c_str());
   listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
   // The program under test must not inherit the fake's descriptors: tests
   // check what leaks into the children it starts.
-  ::fcntl(listen_fd_, F_SETFD, FD_CLOEXEC);
+  set_cloexec(listen_fd_);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path_.data(), path_.size());
   if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 64) != 0) {
     throw std::runtime_error("FakeApp cannot serve " + path_ + ": " + std::strerror(errno));
   }
-  if (::pipe(wake_) != 0) throw std::runtime_error("pipe");
-  for (int fd : wake_) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  make_pipe(stop_);
+  make_pipe(release_);
   acceptor_ = std::thread([this] { accept_loop(); });
 }
 
 FakeApp::~FakeApp() {
-  (void)!::write(wake_[1], "x", 1);
-  acceptor_.join();
   std::vector<std::thread> threads;
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+    for (int fd : open_fds_) ::shutdown(fd, SHUT_RDWR);
+  }
+  (void)write_all(stop_[1], "x");
+  acceptor_.join();
   {
     std::lock_guard lock(mu_);
     threads.swap(threads_);
@@ -66,8 +69,7 @@ FakeApp::~FakeApp() {
   for (auto& t : threads) t.join();
   ::close(listen_fd_);
   ::unlink(path_.c_str());
-  ::close(wake_[0]);
-  ::close(wake_[1]);
+  for (int fd : {stop_[0], stop_[1], release_[0], release_[1]}) ::close(fd);
 }
 
 void FakeApp::on(const std::string& cmd, Action action) {
@@ -83,11 +85,7 @@ void FakeApp::hang_up_on(const std::string& cmd) { on(cmd, Action{.hang_up = tru
 
 void FakeApp::hold(const std::string& cmd) { on(cmd, Action{.hold = true}); }
 
-void FakeApp::release() {
-  std::lock_guard lock(mu_);
-  released_ = true;
-  changed_.notify_all();
-}
+void FakeApp::release() { (void)write_all(release_[1], "x"); }
 
 std::vector<std::string> FakeApp::received() const {
   std::lock_guard lock(mu_);
@@ -101,7 +99,7 @@ bool FakeApp::wait_for_requests(std::size_t n, std::chrono::seconds limit) {
 
 bool FakeApp::wait_until_idle(std::chrono::seconds limit) {
   std::unique_lock lock(mu_);
-  return changed_.wait_for(lock, limit, [&] { return open_ == 0; });
+  return changed_.wait_for(lock, limit, [&] { return open_fds_.empty(); });
 }
 
 std::size_t FakeApp::connections_accepted() const {
@@ -111,7 +109,7 @@ std::size_t FakeApp::connections_accepted() const {
 
 std::size_t FakeApp::connections_open() const {
   std::lock_guard lock(mu_);
-  return open_;
+  return open_fds_.size();
 }
 
 Action FakeApp::next_action(const std::string& cmd) {
@@ -125,42 +123,45 @@ Action FakeApp::next_action(const std::string& cmd) {
 
 void FakeApp::accept_loop() {
   while (true) {
-    pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
+    pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
     if (fds[1].revents) return;
+    if (!fds[0].revents) continue;
     int fd = ::accept(listen_fd_, nullptr, nullptr);
     if (fd < 0) continue;
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    set_cloexec(fd);
     std::lock_guard lock(mu_);
     ++accepted_;
-    ++open_;
+    open_fds_.insert(fd);
+    if (stopping_) ::shutdown(fd, SHUT_RDWR);
     threads_.emplace_back([this, fd] { serve(fd); });
   }
 }
 
-void FakeApp::serve(int fd) {
-  std::string buffer;
-  bool open = true;
-  while (open) {
-    // Take one complete line, reading more as needed.
-    std::size_t newline;
-    while ((newline = buffer.find('\n')) == std::string::npos) {
-      pollfd fds[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
-      if (fds[1].revents) break;
-      if (!fds[0].revents) continue;
-      char chunk[4096];
-      ssize_t n = ::read(fd, chunk, sizeof chunk);
-      if (n <= 0) break;
-      buffer.append(chunk, static_cast<std::size_t>(n));
+// Until release() or the end; false when the client left or the fake stops.
+// Bytes the client sends meanwhile stay unread for later.
+bool FakeApp::wait_for_release(int fd) {
+  pollfd fds[3] = {{release_[0], POLLIN, 0}, {stop_[0], POLLIN, 0}, {fd, POLLIN, 0}};
+  nfds_t count = 3;
+  while (true) {
+    if (::poll(fds, count, -1) < 0 && errno != EINTR) return false;
+    if (fds[1].revents) return false;
+    if (fds[0].revents) return true;
+    if (count == 3 && fds[2].revents) {
+      char c;
+      if (::recv(fd, &c, 1, MSG_PEEK) <= 0) return false;
+      count = 2;  // data, not the end: stop watching it
     }
-    if (newline == std::string::npos) break;
-    std::string line = buffer.substr(0, newline + 1);
-    buffer.erase(0, newline + 1);
+  }
+}
 
+void FakeApp::serve(int fd) {
+  auto copy = dup_cloexec(fd);
+  LineReader reader(std::move(copy).value_or(UniqueFd()));
+  while (true) {
+    std::string line;
+    auto n = reader.read_line(line);
+    if (!n || *n == 0 || line.back() != '\n') break;
     std::string cmd, id = "0";
     if (auto parsed = parse_json(line); parsed && parsed->is_object()) {
       if (auto c = parsed->find("cmd"); c != parsed->end() && c->is_string()) cmd = c->get<std::string>();
@@ -169,39 +170,22 @@ void FakeApp::serve(int fd) {
     {
       std::lock_guard lock(mu_);
       received_.push_back(line);
+      if (!log_.empty()) std::ofstream(log_, std::ios::app | std::ios::binary) << line;
       changed_.notify_all();
     }
     Action action = next_action(cmd);
-    if (action.hold) {
-      // Answer only after release(); meanwhile notice the client leaving.
-      while (true) {
-        {
-          std::lock_guard lock(mu_);
-          if (released_) break;
-        }
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        ::poll(fds, 2, 20);
-        if (fds[1].revents) {
-          open = false;
-          break;
-        }
-        if (fds[0].revents) {
-          char c;
-          if (::recv(fd, &c, 1, MSG_PEEK) <= 0) {
-            open = false;
-            break;
-          }
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-      }
-      if (!open) break;
-    }
-    for (const auto& l : action.lines) write_fully(fd, replace_id(l, id) + (action.raw ? "" : "\n"));
-    if (action.hang_up) break;
+    auto write_lines = [&](const std::vector<std::string>& lines) {
+      for (const auto& l : lines) (void)write_all(fd, replace_id(l, id) + (action.raw ? "" : "\n"));
+    };
+    if (action.deaf) ::shutdown(fd, SHUT_RD);
+    write_lines(action.before_hold);
+    if (action.hold && !wait_for_release(fd)) break;
+    write_lines(action.lines);
+    if (action.hang_up || action.deaf) break;
   }
-  ::close(fd);
   std::lock_guard lock(mu_);
-  --open_;
+  open_fds_.erase(fd);
+  ::close(fd);
   changed_.notify_all();
 }
 

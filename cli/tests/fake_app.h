@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,14 +24,18 @@ struct Action {
   std::vector<std::string> lines;
   bool raw = false;       // write `lines` exactly as given, no "\n" added
   bool hang_up = false;   // close the connection after writing `lines`
-  bool hold = false;      // write nothing until the client goes away or release()
+  bool hold = false;      // write `lines` only after release(), unless the client goes away first
+  bool deaf = false;      // stop reading before answering (the client's next write fails), then hang up
+  /// Written at once, before a hold begins.
+  std::vector<std::string> before_hold;
 };
 
 class FakeApp {
  public:
   /// Binds <home>/Library/Application Support/com.tarn.elmwrite/elmpad.sock
-  /// (creating the directory) and starts accepting on a thread.
-  explicit FakeApp(std::string home);
+  /// (creating the directory) and starts accepting on a thread. With `log`
+  /// set, every request line is also appended to that file as it arrives.
+  explicit FakeApp(std::string home, std::string log = "");
   ~FakeApp();  // stops every thread and removes the socket file
 
   /// Queues `action` for the next request whose cmd is `cmd`. Requests with
@@ -42,7 +47,7 @@ class FakeApp {
   void hang_up_on(const std::string& cmd);
   /// Shorthand: never answer the next `cmd` request (until release()).
   void hold(const std::string& cmd);
-  /// Ends every hold: held requests get their lines written now.
+  /// Ends every hold, now and later: held requests get their lines written.
   void release();
 
   /// Every request line received, in order, exactly as sent (with "\n").
@@ -59,19 +64,22 @@ class FakeApp {
  private:
   void accept_loop();
   void serve(int fd);
+  bool wait_for_release(int fd);
   Action next_action(const std::string& cmd);
 
   std::string path_;
+  std::string log_;
   int listen_fd_ = -1;
-  int wake_[2] = {-1, -1};  // written on stop: wakes every poll
+  int stop_[2] = {-1, -1};     // written once on destruction
+  int release_[2] = {-1, -1};  // written once by release()
 
   mutable std::mutex mu_;
   std::condition_variable changed_;
   std::map<std::string, std::deque<Action>> script_;
   std::vector<std::string> received_;
+  std::set<int> open_fds_;  // shut down on destruction, which ends their reads
   std::size_t accepted_ = 0;
-  std::size_t open_ = 0;
-  bool released_ = false;
+  bool stopping_ = false;
   std::vector<std::thread> threads_;
   std::thread acceptor_;
 };

@@ -5,22 +5,27 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include "support.h"
 
 namespace elmpad::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int ms_left(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
+// Descriptors the test process got from whoever ran it (ctest passes some
+// on) would otherwise reach the program under test and its children, and
+// tests check what those children inherit.
+void keep_descriptors_from_children() {
+  long max = ::sysconf(_SC_OPEN_MAX);
+  if (max < 0 || max > 65536) max = 65536;
+  for (int fd = 3; fd < max; ++fd) set_cloexec(fd);
 }
 
 }  // namespace
@@ -43,24 +48,25 @@ std::vector<std::string> child_environment(const RunOptions& options) {
 }
 
 Child::Child(const RunOptions& options) {
-  int in[2], out[2], err[2];
-  if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe");
-  for (int fd : {in[1], out[0], err[0]}) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  static std::once_flag once;
+  std::call_once(once, keep_descriptors_from_children);
+  ::signal(SIGPIPE, SIG_IGN);
+  int in[2], out[2];
+  char err_name[] = "/tmp/elmpad-err-XXXXXX";
+  err_ = ::mkstemp(err_name);
+  if (::pipe(in) != 0 || ::pipe(out) != 0 || err_ < 0) throw std::runtime_error("pipe");
+  ::unlink(err_name);
+  // The copies made on the standard streams are the child's only ones.
+  for (int fd : {in[0], in[1], out[0], out[1], err_}) set_cloexec(fd);
+  ::fcntl(out[0], F_SETFL, ::fcntl(out[0], F_GETFL) | O_NONBLOCK);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  for (int fd : {in[0], out[1], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-  std::string cwd = options.cwd;
-  // glibc 2.29+ (and macOS) have the chdir action; run through env -C otherwise.
-  std::vector<std::string> argv;
-  if (!cwd.empty()) {
-    argv = {"/usr/bin/env", "-C", cwd, options.program};
-  } else {
-    argv = {options.program};
-  }
+  posix_spawn_file_actions_adddup2(&actions, err_, 2);
+  std::vector<std::string> argv = {options.program};
+  if (!options.cwd.empty()) argv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", options.cwd, options.program};
   argv.insert(argv.end(), options.args.begin(), options.args.end());
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
@@ -70,16 +76,22 @@ Child::Child(const RunOptions& options) {
   for (auto& e : envs) cenv.push_back(e.data());
   cenv.push_back(nullptr);
 
-  int rc = ::posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
+  // This process ignores SIGPIPE; the child starts as a shell would start it.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  int rc = ::posix_spawn(&pid_, cargv[0], &actions, &attr, cargv.data(), cenv.data());
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
-  ::close(err[1]);
   if (rc != 0) throw std::runtime_error(std::string("spawn: ") + std::strerror(rc));
   in_ = in[1];
-  out_ = out[0];
-  err_ = err[0];
-  ::signal(SIGPIPE, SIG_IGN);
+  out_ = LineReader(UniqueFd(out[0]));
 }
 
 Child::~Child() {
@@ -87,25 +99,13 @@ Child::~Child() {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
-  for (int fd : {in_, out_, err_}) {
+  for (int fd : {in_, err_}) {
     if (fd >= 0) ::close(fd);
   }
 }
 
 void Child::write(const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size() && in_ >= 0) {
-    ssize_t n = ::write(in_, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN) {
-        pump(10);
-        continue;
-      }
-      return;  // the child is gone
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  if (in_ >= 0) (void)write_all(in_, bytes);  // fails only when the child is gone
 }
 
 void Child::close_stdin() {
@@ -113,85 +113,66 @@ void Child::close_stdin() {
   in_ = -1;
 }
 
-void Child::close_stdout() {
-  if (out_ >= 0) ::close(out_);
-  out_ = -1;
-}
+void Child::close_stdout() { out_ = LineReader(); }
 
-bool Child::pump(int timeout_ms) {
-  pollfd fds[2];
-  nfds_t n = 0;
-  if (out_ >= 0) fds[n++] = {out_, POLLIN, 0};
-  if (err_ >= 0) fds[n++] = {err_, POLLIN, 0};
-  if (n == 0) return false;
-  int rc = ::poll(fds, n, timeout_ms);
-  if (rc <= 0) return false;
-  for (nfds_t i = 0; i < n; ++i) {
-    if (!fds[i].revents) continue;
-    char buf[65536];
-    ssize_t got = ::read(fds[i].fd, buf, sizeof buf);
-    bool is_out = fds[i].fd == out_;
-    if (got <= 0) {
-      ::close(fds[i].fd);
-      (is_out ? out_ : err_) = -1;
-    } else {
-      (is_out ? out_buf_ : err_buf_).append(buf, static_cast<std::size_t>(got));
-    }
+bool Child::read_more(Clock::time_point deadline) {
+  while (out_.fd() >= 0) {
+    auto n = out_.read_line(out_buf_);
+    if (n) return *n > 0;
+    if (n.error() != EAGAIN) return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd fd{out_.fd(), POLLIN, 0};
+    if (left <= 0 || ::poll(&fd, 1, static_cast<int>(left)) == 0) return false;
   }
-  return true;
+  return false;
 }
 
 std::optional<std::string> Child::read_line(std::chrono::seconds limit) {
-  auto deadline = Clock::now() + limit;
+  const auto deadline = Clock::now() + limit;
   while (true) {
-    auto nl = out_buf_.find('\n');
-    if (nl != std::string::npos) {
+    if (auto nl = out_buf_.find('\n'); nl != std::string::npos) {
       std::string line = out_buf_.substr(0, nl);
       out_buf_.erase(0, nl + 1);
       return line;
     }
-    if (out_ < 0 || Clock::now() >= deadline) return std::nullopt;
-    pump(ms_left(deadline));
+    if (!read_more(deadline)) return std::nullopt;
   }
+}
+
+bool Child::ended() {
+  int status = 0;
+  if (!exited_ && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+    exited_ = true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  return exited_;
 }
 
 int Child::wait(std::chrono::seconds limit) {
-  if (exited_) return status_;
-  auto deadline = Clock::now() + limit;
-  while ((out_ >= 0 || err_ >= 0) && Clock::now() < deadline) pump(ms_left(deadline));
-  // Outputs are closed; the child may still be exiting (or a grandchild holds
-  // the pipes, which the deadline covers).
-  while (true) {
-    int status = 0;
-    pid_t r = ::waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      exited_ = true;
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return status_;
-    }
-    if (Clock::now() >= deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-      exited_ = true;
-      status_ = -1;
-      err_buf_ += "\n[test harness: killed after time limit]";
-      return status_;
-    }
-    ::usleep(200);  // outputs are closed: the exit is moments away
+  const auto deadline = Clock::now() + limit;
+  while (read_more(deadline)) {
   }
+  // Output has ended; the child may still be exiting.
+  if (!eventually([&] { return ended(); },
+                  std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now()) + std::chrono::seconds(1))) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    exited_ = true;
+    note_ = "\n[test harness: killed after time limit]";
+    status_ = -1;
+  }
+  return status_;
 }
 
 std::string Child::err() {
-  while (err_ >= 0 && pump(0)) {
-  }
-  return err_buf_;
+  std::string text;
+  char buf[65536];
+  ssize_t n;
+  for (off_t at = 0; (n = ::pread(err_, buf, sizeof buf, at)) > 0; at += n) text.append(buf, static_cast<std::size_t>(n));
+  return text + note_;
 }
 
-std::string Child::rest_of_out() {
-  std::string out = std::move(out_buf_);
-  out_buf_.clear();
-  return out;
-}
+std::string Child::rest_of_out() { return std::exchange(out_buf_, std::string()); }
 
 RunResult run_elmpad(const RunOptions& options, std::chrono::seconds limit) {
   Child child(options);

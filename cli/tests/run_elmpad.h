@@ -1,6 +1,8 @@
 // Runs the built `elmpad` as a user or an agent would: its own arguments,
 // a scrubbed environment (a test HOME, the fake `open` and `ps` first on
-// PATH), standard input from the test, and every output captured.
+// PATH), standard input from the test, and every output captured. Standard
+// output is a pipe, so the end of it also waits for what elmpad left running
+// with it (an `open` it did not wait for); standard error is a file.
 #pragma once
 
 #include <chrono>
@@ -10,6 +12,8 @@
 #include <vector>
 
 #include <sys/types.h>
+
+#include "cli/line_reader.h"
 
 namespace elmpad::testing {
 
@@ -26,7 +30,7 @@ struct RunOptions {
   /// Extra variables (nullopt unsets one); PATH starts with the fake bin dir.
   std::map<std::string, std::optional<std::string>> env;
   std::string stdin_data;
-  std::string cwd;  // empty: inherit
+  std::string cwd;  // empty: inherit; else the child starts there
   std::string program = ELMPAD_BIN;
 };
 
@@ -55,20 +59,26 @@ class Child {
   /// The next standard-output line without its "\n"; nullopt at end of
   /// output or after `limit`.
   std::optional<std::string> read_line(std::chrono::seconds limit = std::chrono::seconds(30));
+  /// Whether the child has exited; it is then reaped, and wait() returns
+  /// its status once its output has ended.
+  bool ended();
   /// Waits for the exit status; kills after `limit` and returns -1.
   int wait(std::chrono::seconds limit = std::chrono::seconds(30));
-  /// Standard error gathered so far (all of it once wait() returned).
+  /// Standard error written so far (all of it once wait() returned).
   std::string err();
   /// Standard output not yet returned by read_line (all of it after wait()).
   std::string rest_of_out();
   pid_t pid() const { return pid_; }
 
  private:
-  bool pump(int timeout_ms);  // reads what is available; false on timeout
+  /// Reads more standard output into out_buf_ (up to a line feed); false at
+  /// its end, on a failure or after `deadline`.
+  bool read_more(std::chrono::steady_clock::time_point deadline);
 
   pid_t pid_ = -1;
-  int in_ = -1, out_ = -1, err_ = -1;
-  std::string out_buf_, err_buf_;
+  int in_ = -1, err_ = -1;
+  LineReader out_;  // over the non-blocking read end of the output pipe
+  std::string out_buf_, note_;
   int status_ = -1;
   bool exited_ = false;
 };

@@ -2,7 +2,13 @@
 #pragma once
 
 #include <chrono>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
 #include <thread>
+
+#include "json_text.h"
 
 namespace elmpad::testing {
 
@@ -17,5 +23,34 @@ bool eventually(Probe probe, std::chrono::seconds limit = std::chrono::seconds(3
   }
   return true;
 }
+
+/// A JSON string literal for `text` (which must be UTF-8).
+inline std::string quoted(const std::string& text) { return json_string(text).value(); }
+
+/// Sets environment variables for one test and puts the old values back.
+class EnvGuard {
+ public:
+  EnvGuard() = default;
+  EnvGuard(const EnvGuard&) = delete;
+  EnvGuard& operator=(const EnvGuard&) = delete;
+  /// nullopt unsets `name`.
+  void set(const std::string& name, const std::optional<std::string>& value) {
+    if (!saved_.contains(name)) {
+      const char* old = std::getenv(name.c_str());
+      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    put(name, value);
+  }
+  ~EnvGuard() {
+    for (const auto& [name, value] : saved_) put(name, value);
+  }
+
+ private:
+  static void put(const std::string& name, const std::optional<std::string>& value) {
+    if (value) ::setenv(name.c_str(), value->c_str(), 1);
+    else ::unsetenv(name.c_str());
+  }
+  std::map<std::string, std::optional<std::string>> saved_;
+};
 
 }  // namespace elmpad::testing

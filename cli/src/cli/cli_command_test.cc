@@ -21,7 +21,7 @@ TEST(Parse, UsageErrors) {
       {{"-x", "a.md", "--bogus"}, "unknown option '-x'"},
       {{"--json", "--bogus", "a.md"}, "unknown option '--bogus'"},
       {{"status", "--wait"}, "unexpected argument '--wait' for status"},
-      {{"mcp", "--json"}, "unexpected argument '--json' for mcp"},
+      {{"mcp", "--json", "x"}, "unexpected argument '--json' for mcp"},
       {{"reveal", "a.md", "b", "c"}, "reveal takes a file and an optional heading"},
       {{"reveal", "--json"}, "missing file argument"},
       {{"reveal", "a.md", "-n"}, "unknown option '-n' for reveal"},

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,7 +12,6 @@ namespace {
 class ExchangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::signal(SIGPIPE, SIG_IGN);
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     auto conn = make_connection(UniqueFd(fds[0]));
@@ -23,52 +21,25 @@ class ExchangeTest : public ::testing::Test {
   }
   void app_says(const std::string& bytes) { ASSERT_EQ(write_all(app_.get(), bytes), 0); }
   void app_hangs_up() { app_.reset(); }
-  std::string app_reads() {
-    char buf[4096];
-    ssize_t n = ::read(app_.get(), buf, sizeof buf);
-    return n > 0 ? std::string(buf, n) : "";
-  }
 
   Connection conn_;
   UniqueFd app_;
 };
 
-TEST_F(ExchangeTest, SendWritesOneLine) {
-  ASSERT_TRUE(send(conn_.socket.get(), Request{.cmd = cmd::Status{}}));
-  EXPECT_EQ(app_reads(), "{\"id\":1,\"proto\":1,\"cmd\":\"status\"}\n");
-}
-
-TEST_F(ExchangeTest, SendToAClosedPeerIsASocketError) {
-  app_hangs_up();
-  auto sent = send(conn_.socket.get(), Request{.cmd = cmd::Status{}});
-  ASSERT_FALSE(sent);
-  EXPECT_EQ(sent.error().code, "SOCKET_ERROR");
-  EXPECT_EQ(sent.error().message, "Broken pipe (os error 32)");
-}
-
-TEST_F(ExchangeTest, ReadResponseSkipsEventsAndOtherIds) {
-  app_says("{\"id\":1,\"event\":\"x\"}\n{\"id\":2,\"ok\":false}\n{\"id\":1,\"ok\":true,\"data\":{\"a\":1}}\n");
-  auto answer = read_response(conn_.reader, 1);
-  ASSERT_TRUE(answer);
-  EXPECT_TRUE(answer->ok);
-  EXPECT_EQ(compact(*answer->payload), R"({"a":1})");
-}
-
-TEST_F(ExchangeTest, RefusalsBecomeCodeAndParams) {
-  app_says("{\"id\":1,\"ok\":false,\"data\":5,\"error\":{\"code\":\"HEADING_NOT_FOUND\"}}\n{\"id\":2,\"ok\":false}\n"
-           "{\"id\":3,\"ok\":true,\"error\":{\"code\":\"IGNORED\"}}\n");
-  auto with_body = read_response(conn_.reader, 1);
-  ASSERT_TRUE(with_body);
-  EXPECT_FALSE(with_body->ok);
-  EXPECT_EQ(compact(*with_body->payload), R"({"code":"HEADING_NOT_FOUND","params":{}})");
-  auto without_body = read_response(conn_.reader, 2);
-  ASSERT_TRUE(without_body);
-  EXPECT_FALSE(without_body->ok);
-  EXPECT_FALSE(without_body->payload);
-  auto ok_with_error = read_response(conn_.reader, 3);
-  ASSERT_TRUE(ok_with_error);
-  EXPECT_TRUE(ok_with_error->ok);
-  EXPECT_FALSE(ok_with_error->payload);
+// Events and other ids are skipped; a refusal becomes code and params, its
+// data dropped; an error beside ok is ignored.
+TEST_F(ExchangeTest, ReadResponse) {
+  app_says("{\"id\":1,\"event\":\"x\"}\n{\"id\":2,\"ok\":false}\n{\"id\":1,\"ok\":true,\"data\":{\"a\":1}}\n"
+           "{\"id\":2,\"ok\":false,\"data\":5,\"error\":{\"code\":\"HEADING_NOT_FOUND\"}}\n{\"id\":3,\"ok\":false}\n"
+           "{\"id\":4,\"ok\":true,\"error\":{\"code\":\"IGNORED\"}}\n");
+  const std::pair<bool, std::string> want[] = {
+      {true, R"({"a":1})"}, {false, R"({"code":"HEADING_NOT_FOUND","params":{}})"}, {false, ""}, {true, ""}};
+  for (std::uint64_t id = 1; id <= 4; ++id) {
+    auto answer = read_response(conn_.reader, id);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->ok, want[id - 1].first);
+    EXPECT_EQ(answer->payload ? compact(*answer->payload) : "", want[id - 1].second);
+  }
 }
 
 TEST_F(ExchangeTest, Failures) {
@@ -103,15 +74,6 @@ TEST_F(ExchangeTest, LastLineWithoutLineFeedStillCounts) {
   app_says("{\"id\":1,\"ok\":true}");
   app_hangs_up();
   EXPECT_TRUE(read_response(conn_.reader, 1));
-}
-
-TEST_F(ExchangeTest, LongLinesAreAssembledAcrossReads) {
-  std::string big(100'000, 'x');
-  app_says("{\"id\":1,\"ok\":true,\"data\":\"" + big + "\"}\n{\"id\":2,\"ok\":true}\n");
-  auto first = read_response(conn_.reader, 1);
-  ASSERT_TRUE(first);
-  EXPECT_EQ(first->payload->get<std::string>(), big);
-  EXPECT_TRUE(read_response(conn_.reader, 2));  // the buffered rest is kept
 }
 
 // A connection whose application side has said `bytes` and hung up.

@@ -2,16 +2,119 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
-#include <sys/socket.h>
+#include <optional>
+#include <pthread.h>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "support.h"
+
 namespace elmpad {
 namespace {
+
+// Interrupts another thread's blocking calls: SIGUSR1 with a handler that
+// does nothing and without SA_RESTART, so that a blocked read or write
+// returns early, with EINTR or, once some bytes moved, a partial count.
+class Interrupter {
+ public:
+  Interrupter() {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGUSR1, &action, &old_);
+  }
+  ~Interrupter() { ::sigaction(SIGUSR1, &old_, nullptr); }
+  void poke(std::thread& t, int times = 1) {
+    for (int i = 0; i < times; ++i) ::pthread_kill(t.native_handle(), SIGUSR1);
+  }
+
+ private:
+  struct sigaction old_ {};
+};
+
+// A socket pair; with `small` its writing end has a small send buffer, so
+// that large writes block part way.
+struct Pair {
+  explicit Pair(bool small) {
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    int size = 4096;
+    if (small) ::setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+  }
+  int fds[2] = {-1, -1};
+};
+
+TEST(WriteAll, GoesOnAfterPartialWritesAndInterruptions) {
+  Interrupter interrupter;
+  Pair pair(true);
+  std::string data(1 << 22, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);  // shows a skip or a repeat
+  std::atomic<bool> writing = true;
+  int result = -1;
+  std::thread writer([&] {
+    result = write_all(pair.fds[1], data);
+    ::shutdown(pair.fds[1], SHUT_WR);
+    writing = false;
+  });
+  std::string got;
+  char buf[1024];
+  for (ssize_t n = 1; n > 0;) {
+    if (writing) interrupter.poke(writer);
+    if ((n = ::read(pair.fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
+  }
+  writer.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(got.size(), data.size());
+  EXPECT_TRUE(got == data);
+  for (int fd : pair.fds) ::close(fd);
+}
+
+// Each line comes in two parts; while the reader waits for the second part,
+// in the buffered and in the long-line path, it is interrupted.
+TEST(LineReader, GoesOnAfterInterruptions) {
+  Interrupter interrupter;
+  Pair pair(false);  // the reader may give up: writing must not block then
+  LineReader reader{UniqueFd(pair.fds[0])};
+  const std::vector<std::string> lines = {"short\n", std::string(20000, 'x') + "\n", "end\n"};
+  std::vector<std::string> got;
+  std::optional<int> failure;
+  std::atomic<bool> reading = true;
+  std::thread t([&] {
+    while (got.size() < lines.size()) {
+      std::string line;
+      auto n = reader.read_line(line);
+      if (!n || *n == 0) {
+        failure = n ? 0 : n.error();
+        break;
+      }
+      got.push_back(line);
+    }
+    reading = false;
+  });
+  for (const auto& line : lines) {
+    const std::size_t half = line.size() / 2;
+    for (const auto& part : {line.substr(0, half), line.substr(half)}) {
+      // Once the reader has taken what came, it is back in read().
+      testing::eventually([&] {
+        int queued = 0;
+        return !reading || (::ioctl(pair.fds[0], FIONREAD, &queued) == 0 && queued == 0);
+      });
+      if (reading) interrupter.poke(t, 50);
+      ASSERT_EQ(write_all(pair.fds[1], part), 0);
+    }
+  }
+  t.join();
+  EXPECT_EQ(failure, std::nullopt);
+  EXPECT_EQ(got, lines);
+  ::close(pair.fds[1]);
+}
 
 // Lines of every length around the buffer's, written in one go and read
 // back exactly: what follows a line feed, however much was read with it,

@@ -13,12 +13,5 @@ TEST(FileKind, WhatAPathNames) {
   EXPECT_EQ(file_kind(std::string("/tmp\0x", 6)), FileKind::kMissing);
 }
 
-TEST(AbsolutePath, JoinsWithoutNormalising) {
-  EXPECT_EQ(absolute_path("/w", "./a.md"), "/w/./a.md");
-  EXPECT_EQ(absolute_path("/w", ""), "/w/");
-  EXPECT_EQ(absolute_path("/w", "/abs/../x"), "/abs/../x");
-  EXPECT_EQ(path_text("/w/caf\xe9.md"), "/w/caf\xEF\xBF\xBD.md");
-}
-
 }  // namespace
 }  // namespace elmpad
