@@ -1,0 +1,334 @@
+// The pieces that serve one connection: its line splitting, its writing
+// side (Peer), its blocking wait for a change, and the user's console.
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "app.h"
+#include "change_wait.h"
+#include "line_buffer.h"
+#include "peer.h"
+#include "request_decode.h"
+#include "support.h"
+#include "user_console.h"
+
+namespace elmpad::headless {
+namespace {
+
+using elmpad::testing::eventually;
+
+bool readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1;
+}
+
+std::vector<std::string> drain(LineBuffer& lines) {
+  std::vector<std::string> out;
+  while (auto line = lines.next()) out.emplace_back(*line);
+  return out;
+}
+
+TEST(LineBuffer, LinesComeWholeHoweverTheBytesArrive) {
+  LineBuffer lines;
+  lines.append("a\nbc");
+  EXPECT_EQ(drain(lines), std::vector<std::string>{"a"});
+  EXPECT_EQ(lines.pending(), 2u);
+  lines.append("d");
+  EXPECT_EQ(drain(lines), std::vector<std::string>{});
+  lines.append("e\r\n\nf\ng");
+  EXPECT_EQ(drain(lines), (std::vector<std::string>{"bcde\r", "", "f"}));
+  EXPECT_EQ(lines.rest(), "g");
+  EXPECT_EQ(lines.rest(), std::nullopt);
+  lines.append("\nh\n");
+  EXPECT_EQ(drain(lines), (std::vector<std::string>{"", "h"}));
+  EXPECT_EQ(lines.rest(), std::nullopt);
+}
+
+// A line sent a byte at a time: searching the whole pending line after
+// every byte would take hours here; each byte is looked at once instead.
+TEST(LineBuffer, ALongLineTrickledInBytesArrivesWhole) {
+  constexpr std::size_t kLength = 4u << 20;
+  LineBuffer lines;
+  for (std::size_t i = 0; i < kLength; ++i) {
+    lines.append(std::string_view("x", 1));
+    ASSERT_EQ(lines.next(), std::nullopt);
+  }
+  lines.append("\n");
+  EXPECT_EQ(lines.next().value_or("").size(), kLength);
+  EXPECT_EQ(lines.pending(), 0u);
+}
+
+class PeerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    auto made = Peer::make(fds[0]);
+    ASSERT_TRUE(made.has_value()) << made.error();
+    peer_ = *made;
+    client_ = fds[1];
+  }
+  void TearDown() override { ::close(client_); }
+  // What the client has been sent so far; "<end>" once the app hung up.
+  std::string received() {
+    std::string out;
+    char buf[4096];
+    while (readable(client_)) {
+      ssize_t n = ::read(client_, buf, sizeof buf);
+      if (n <= 0) return out + "<end>";
+      out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+  }
+  std::shared_ptr<Peer> peer_;
+  int client_ = -1;
+};
+
+// Events wait for the connection's thread, in order; one that comes while a
+// request is answered (a tab closed at once) follows that answer.
+TEST_F(PeerTest, EventsKeepTheirPlaceAroundAnswers) {
+  EXPECT_FALSE(readable(peer_->wake_fd()));
+  peer_->send_event("e1\n");
+  EXPECT_EQ(received(), "");
+  EXPECT_TRUE(readable(peer_->wake_fd()));
+  peer_->hold_events();
+  peer_->send_event("e2\n");
+  EXPECT_TRUE(peer_->answer("r1\n"));
+  EXPECT_EQ(received(), "e1\nr1\ne2\n");
+  EXPECT_FALSE(readable(peer_->wake_fd()));
+  peer_->send_event("e3\n");
+  peer_->send_event("e4\n");
+  EXPECT_TRUE(peer_->flush());
+  EXPECT_EQ(received(), "e3\ne4\n");
+  EXPECT_FALSE(readable(peer_->wake_fd()));
+  EXPECT_TRUE(peer_->answer("r2\n"));
+  EXPECT_EQ(received(), "r2\n");
+}
+
+// A client that lets its events pile up unread is dropped once they pass the
+// limit; up to the limit it is kept, and a dropped client gets nothing more.
+TEST_F(PeerTest, AClientThatNeverReadsIsDroppedPastTheLimit) {
+  const std::string event(1024, 'e');
+  for (int n = 0; n < 16; ++n) peer_->send_event(event);
+  EXPECT_TRUE(peer_->flush());
+  peer_->hold_events();
+  for (int n = 0; n < 16; ++n) peer_->send_event(event);
+  EXPECT_TRUE(peer_->answer("r\n"));
+  ASSERT_EQ(received().size(), 2 + 32 * event.size());  // what was read counts no more
+  for (std::size_t n = 0; n < kMaxQueuedEventBytes / event.size(); ++n) peer_->send_event(event);
+  EXPECT_EQ(received(), "");  // at the limit, still queued
+  peer_->send_event("x");
+  EXPECT_EQ(received(), "<end>");
+  EXPECT_FALSE(peer_->flush());
+  EXPECT_FALSE(peer_->answer("r\n"));
+}
+
+int open_descriptors() {
+  int n = 0;
+  for (int fd = 0; fd < 1024; ++fd) n += ::fcntl(fd, F_GETFD) != -1;
+  return n;
+}
+
+// A closed connection keeps no descriptor, though a tab may keep its record
+// for long; the numbers soon belong to someone else, and lines meant for the
+// old client go nowhere.
+TEST_F(PeerTest, NothingReachesADescriptorAfterClose) {
+  const int before = open_descriptors();
+  peer_->close();
+  EXPECT_EQ(open_descriptors(), before - 3);  // the socket and both ends of the wake-up pipe
+  int reused[4];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, reused), 0);
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, reused + 2), 0);
+  peer_->send_event("late\n");
+  EXPECT_FALSE(peer_->answer("late\n"));
+  EXPECT_FALSE(peer_->flush());
+  for (int fd : reused) EXPECT_FALSE(readable(fd)) << fd;
+  for (int fd : reused) ::close(fd);
+}
+
+// An answer larger than the socket holds goes out in pieces, and signals
+// interrupt the writes on the way; errno may still say EINTR from before a
+// write that succeeds. The client gets every byte once, in order.
+TEST_F(PeerTest, InterruptedAndPartialWritesDeliverEveryByteOnce) {
+  struct sigaction interrupt {}, before {};
+  interrupt.sa_handler = [](int) {};  // no SA_RESTART: a blocked write returns early
+  ASSERT_EQ(::sigaction(SIGUSR1, &interrupt, &before), 0);
+  std::string answer;
+  for (int i = 0; answer.size() < (1u << 20); ++i) answer += "line " + std::to_string(i) + "\n";
+  std::atomic<bool> done{false};
+  bool ok = false;
+  std::thread writer([&] {
+    errno = EINTR;
+    ok = peer_->answer(answer);
+    done = true;
+  });
+  std::string got;
+  char buf[4096];
+  while (got.size() < answer.size()) {
+    if (!done) ::pthread_kill(writer.native_handle(), SIGUSR1);
+    ssize_t n = ::read(client_, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  writer.join();  // a writer that repeats itself never ends: the hang guard fails the test
+  ::sigaction(SIGUSR1, &before, nullptr);
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(got == answer) << got.size() << " bytes, first difference at "
+                             << std::mismatch(got.begin(), got.end(), answer.begin()).first - got.begin();
+  EXPECT_EQ(received(), "");
+}
+
+// wait_for_change on a note and the workspace "w", for a client on a socket
+// pair. It polls once an hour here, so only what it waits for wakes it.
+class ChangeWaitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, client_), 0);
+    char tmpl[] = "/tmp/elmwrite-wait-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    write("# A\n");
+  }
+  void TearDown() override {
+    if (waiter_.joinable()) {
+      sidebar_.say("w", {"end", nullptr});
+      waiter_.join();
+    }
+    std::filesystem::remove_all(dir_);
+    for (int fd : client_) ::close(fd);
+  }
+  void write(const std::string& text) { std::ofstream(dir_ + "/a.md", std::ios::binary) << text; }
+  void start(std::chrono::milliseconds settle) {
+    ChangeWait wait{dir_ + "/a.md", "w", std::chrono::hours(1), true};
+    waiter_ = std::thread([this, wait, settle] {
+      report_ = wait_for_change(wait, sidebar_, client_[0], {std::chrono::hours(1), settle});
+      done_ = true;
+    });
+  }
+  // Wakes the wait with a message for another workspace and sees it take the
+  // wake-up: it looks at everything once more before it sleeps again.
+  void look() {
+    sidebar_.say("elsewhere", {"", nullptr});
+    ASSERT_TRUE(eventually([&] { return done_ || !readable(sidebar_.wakeup_fd()); }));
+  }
+  std::string finish(const std::string& say = "") {
+    if (!say.empty()) sidebar_.say("w", {say, nullptr});
+    waiter_.join();
+    return report_ ? compact(*report_) : "<client gone>";
+  }
+
+  int client_[2] = {-1, -1};
+  std::string dir_;
+  Sidebar sidebar_;
+  std::thread waiter_;
+  std::optional<json> report_;
+  std::atomic<bool> done_{false};
+};
+
+TEST_F(ChangeWaitTest, AMessageWakesTheWait) {
+  sidebar_.say("elsewhere", {"", nullptr});
+  EXPECT_TRUE(readable(sidebar_.wakeup_fd()));
+  start(std::chrono::milliseconds(0));
+  look();
+  EXPECT_EQ(finish("hi"), R"({"messages":[{"context":null,"text":"hi"}],"source":"message"})");
+}
+
+TEST_F(ChangeWaitTest, TheSameBytesWrittenBackAreNoChange) {
+  start(std::chrono::milliseconds(0));
+  look();
+  write("# A\n");
+  look();
+  look();
+  write("# A\nB\n");
+  look();
+  write("# A\n");
+  look();
+  look();
+  EXPECT_EQ(finish("hi"), R"({"messages":[{"context":null,"text":"hi"}],"source":"message"})");
+}
+
+TEST_F(ChangeWaitTest, AChangeCountsOnceItHoldsStill) {
+  start(std::chrono::hours(1));
+  look();
+  write("# A\nB\n");
+  look();
+  look();
+  look();
+  EXPECT_EQ(finish("hi"), R"({"messages":[{"context":null,"text":"hi"}],"source":"message"})");
+}
+
+TEST_F(ChangeWaitTest, ARemovedNoteIsAChange) {
+  start(std::chrono::milliseconds(0));
+  look();
+  std::filesystem::remove(dir_ + "/a.md");
+  while (!done_) look();
+  EXPECT_EQ(finish(), R"({"changed":true,"exists":false,"source":"file"})");
+}
+
+TEST_F(ChangeWaitTest, TheClientHangingUpEndsTheWait) {
+  start(std::chrono::milliseconds(0));
+  look();
+  ::shutdown(client_[1], SHUT_WR);
+  EXPECT_EQ(finish(), "<client gone>");
+}
+
+TEST(WorkspaceKey, AMissingFolderLosesItsTrailingSlashes) {
+  EXPECT_EQ(workspace_key("no-such-folder//"), "no-such-folder");
+  EXPECT_EQ(workspace_key("n/"), "n");
+  EXPECT_EQ(workspace_key("/"), "/");
+}
+
+// The console carries out every line typed, however the lines arrive: in
+// pieces, several at once, the last without its line feed.
+TEST(UserConsole, CarriesOutEveryLineHoweverItArrives) {
+  char tmpl[] = "/tmp/elmwrite-console-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  App app;
+  ClientConnection conn;
+  for (const char* name : {"a", "b", "c"}) {
+    auto open = decode_request(R"({"id":1,"proto":1,"cmd":"open","wait":false,"path":")" + dir + "/" + name + ".md\"}");
+    ASSERT_TRUE(open.has_value());
+    ASSERT_TRUE(app.handle(*open, conn).value().ok);
+  }
+  ASSERT_EQ(app.workspace().view().tabs.size(), 3u);
+  const std::string typed = "close " + dir + "/a.md\ndiscard " + dir + "/b.md\nclose " + dir + "/c.md";
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread console([&] { run_user_console(app, fds[0]); });
+  ASSERT_EQ(::write(fds[1], typed.data(), 8), 8);
+  ASSERT_EQ(::write(fds[1], typed.data() + 8, typed.size() - 8), static_cast<ssize_t>(typed.size() - 8));
+  ::close(fds[1]);
+  console.join();
+  ::close(fds[0]);
+  EXPECT_EQ(app.workspace().view().tabs, std::vector<std::string>{});
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ParseUserCommand, MistakesAreExplained) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"tabs now", "unknown command 'tabs now' (type help)"},
+      {"say /w", "usage: say <workspace> <text>"},
+      {"close \"/a", "missing closing quote"},
+      {"close /a /b", "close takes one path (quote a path with spaces)"},
+  };
+  for (const auto& [line, message] : cases) {
+    auto parsed = parse_user_command(line);
+    EXPECT_EQ(parsed ? "<parsed>" : parsed.error(), message);
+  }
+  auto quoted = parse_user_command("  discard \"/a b/c.md\"\r");
+  ASSERT_TRUE(quoted.has_value());
+  EXPECT_EQ(std::get<user::Close>(*quoted).path, "/a b/c.md");
+}
+
+}  // namespace
+}  // namespace elmpad::headless
