@@ -1,5 +1,7 @@
 #include "markdown_sections.h"
 
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 #include "server_msg.h"
@@ -171,109 +173,45 @@ std::string token_of(const std::string& text, const std::string& heading) {
   return read_section(text, heading).value()["baseHash"].get<std::string>();
 }
 
-struct WriteCase {
-  std::string name;
-  std::string before;
-  std::optional<std::string> heading;
-  std::string operation;
-  std::string content;
-  std::string after;
-};
-
-// Test listings name a case by its name, not by its bytes.
-void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
-
-class WriteSectionCase : public ::testing::TestWithParam<WriteCase> {};
-
-TEST_P(WriteSectionCase, ProducesTheDocument) {
-  const WriteCase& c = GetParam();
-  WriteRequest request{c.heading, c.operation, c.content, std::nullopt};
-  if (c.operation == "replace") request.base_hash = token_of(c.before, *c.heading);
-  auto result = write_section(c.before, request);
-  ASSERT_TRUE(result.has_value()) << result.error().code;
-  EXPECT_EQ(result->text, c.after);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Edits, WriteSectionCase,
-    ::testing::Values(
-        WriteCase{"AppendAfterChildren", "# A\na\n## B\nb\n# C\nc\n", "A", "append", "new", "# A\na\n## B\nb\n\nnew\n\n# C\nc\n"},
-        WriteCase{"AppendBeforeTrailingBlanks", "# A\na\n\n\n# C\n", "A", "append", "new\n", "# A\na\n\nnew\n\n\n# C\n"},
-        WriteCase{"PrependUnderHeading", "# A\n\na\n", "A", "prepend", "new", "# A\n\nnew\n\na\n"},
-        WriteCase{"EmptySection", "# A\n# B\n", "A", "append", "x", "# A\n\nx\n\n# B\n"},
-        WriteCase{"AppendToABlankBody", "# A\n\n\n# B\n", "A", "append", "x", "# A\n\nx\n\n\n# B\n"},
-        WriteCase{"ReplaceKeepsHeadingLine", "# A\nold\n## Child\nold\n# B\n", "A", "replace", "new\n",
-                  "# A\n\nnew\n\n# B\n"},
-        WriteCase{"ReplaceDropsARepeatedHeading", "# A\nold\n", "A", "replace", "# A\nnew", "# A\n\nnew\n"},
-        WriteCase{"ReplaceWithNothing", "# A\nold\n# B\n", "A", "replace", "", "# A\n\n# B\n"},
-        WriteCase{"LastLineWithoutNewline", "# A\ntext", "A", "append", "x", "# A\ntext\n\nx\n"},
-        WriteCase{"DocumentAppend", "# A\ntext\n\n", std::nullopt, "append", "x", "# A\ntext\n\nx\n\n"},
-        WriteCase{"DocumentPrependAfterFrontmatter", "---\nt: 1\n---\n# A\n", std::nullopt, "prepend", "x",
-                  "---\nt: 1\n---\n\nx\n\n# A\n"},
-        WriteCase{"DocumentPrependWithoutFrontmatter", "# A\n", std::nullopt, "prepend", "x", "x\n\n# A\n"},
-        WriteCase{"EmptyDocument", "", std::nullopt, "append", "x", "x\n"},
-        WriteCase{"CrlfStaysCrlf", "# A\r\na\r\n# B\r\n", "A", "append", "x\ny\n", "# A\r\na\r\n\r\nx\r\ny\r\n\r\n# B\r\n"},
-        WriteCase{"FenceHashIsNotATarget", "# A\n```\n# B\n```\n", "A", "append", "x", "# A\n```\n# B\n```\n\nx\n"}),
-    [](const auto& info) { return info.param.name; });
-
-TEST(WriteSection, RefusesWithoutTouchingTheText) {
-  const std::string doc = "# A\na\n# A\n";
-  struct Case {
-    WriteRequest request;
-    std::string code;
-  };
-  const Case cases[] = {
-      {{"A#1", "rewrite", "x", std::nullopt}, "INVALID_OPERATION"},
-      {{std::nullopt, "replace", "x", "t"}, "INVALID_OPERATION"},
-      {{"A#1", "replace", "x", std::nullopt}, "BASE_HASH_REQUIRED"},
-      {{"A", "append", "x", std::nullopt}, "AMBIGUOUS_HEADING"},
-      {{"Z", "append", "x", std::nullopt}, "HEADING_NOT_FOUND"},
-      {{"A#1", "replace", "x", "0000000000000000"}, "CONFLICT"},
-      {{std::nullopt, "append", "x", "stale"}, "CONFLICT"},
-  };
-  for (const auto& c : cases) {
-    auto r = write_section(doc, c.request);
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().code, c.code);
+std::string unescape(std::string s) {
+  for (const auto& [from, to] : {std::pair{"\\n", "\n"}, std::pair{"\\r", "\r"}}) {
+    for (auto at = s.find(from); at != std::string::npos; at = s.find(from, at + 1)) s.replace(at, 2, to);
   }
+  return s;
 }
 
-// A write never silently changes the meaning of the note outside it: content
-// that would is refused, naming the first line it would change.
-TEST(WriteSection, RefusesContentThatChangesTheNoteOutsideTheWrite) {
-  // The opening --- closes nothing, so it is no frontmatter: a --- line in the
-  // content would close it and make frontmatter of everything above.
-  const std::string note = "---\nintro\n## Tasks\n\n- one\n\n## Done\n\nold\n";
-  struct Case {
-    WriteRequest request;
-    std::string line;  // the first line changed; empty when the write is safe
-    std::string change;
-  };
-  const Case cases[] = {
-      {{"Tasks", "append", "- two\n\n---\n", std::nullopt}, "1", "from text into frontmatter"},
-      {{"Tasks", "append", "```\ncode", std::nullopt}, "7", "from a level-2 heading into code"},
-      {{std::nullopt, "prepend", "~~~", std::nullopt}, "1", "from text into code"},
-      {{std::nullopt, "append", "x\n---", std::nullopt}, "1", "from text into frontmatter"},
-      {{"Tasks", "append", "- two\n\n***\n\n```\ncode\n```", std::nullopt}, "", ""},
-      {{"Tasks", "append", "### Sub\n\n## Next", std::nullopt}, "", ""},  // headings it adds are its own
-      {{"Done", "append", "```\ncode", std::nullopt}, "", ""},  // nothing follows it
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.request.content);
-    auto r = write_section(note, c.request);
-    if (c.line.empty()) {
-      EXPECT_TRUE(r.has_value());
-      continue;
+// The cases of data/sections.txt: each edit gives the note it makes, or the
+// refusal, and a refusal names what it would have changed.
+TEST(WriteSection, EditsAsListed) {
+  std::ifstream in(HEADLESS_TEST_DATA "/sections.txt");
+  int cases = 0;
+  std::string row;
+  for (int number = 1; std::getline(in, row); ++number) {
+    if (!row.starts_with("w: ")) continue;
+    SCOPED_TRACE("sections.txt:" + std::to_string(number));
+    std::vector<std::string> f;
+    for (std::size_t at = 3, bar; at <= row.size(); at = bar + 3) {
+      bar = std::min(row.find(" | ", at), row.size());
+      f.push_back(unescape(row.substr(at, bar - at)));
     }
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().code, "STRUCTURE_CHANGE");
-    EXPECT_EQ(r.error().params.at("line"), c.line);
-    EXPECT_EQ(r.error().params.at("detail"),
-              "the content would turn line " + c.line + " of the note, outside the " +
-                  (c.request.heading ? "section" : "place") + " written, " + c.change +
-                  " (a code fence left open, or a --- line closing the note's opening --- as frontmatter, does "
-                  "that); nothing was written");
+    ASSERT_EQ(f.size(), 6u);
+    auto absent = [](const std::string& s) { return s == "~" ? std::nullopt : std::optional(s); };
+    WriteRequest request{absent(f[1]), f[2], f[3], f[4] == "read" ? token_of(f[0], f[1]) : absent(f[4])};
+    auto result = write_section(f[0], request);
+    const std::string got = result ? "= " + result->text
+                                   : "! " + result.error().code +
+                                         (result.error().params.contains("line") ? " " + result.error().params.at("line") : "");
+    EXPECT_EQ(got, f[5].starts_with("!") ? f[5].substr(0, f[5].find(':')) : f[5]);
+    if (!result && result.error().code == "STRUCTURE_CHANGE") {
+      EXPECT_EQ(result.error().params.at("detail"),
+                "the content would turn line " + result.error().params.at("line") + " of the note, outside the " +
+                    (request.heading ? "section" : "place") + " written, " + f[5].substr(f[5].find(':') + 2) +
+                    " (a code fence left open, or a --- line closing the note's opening --- as frontmatter, does "
+                    "that); nothing was written");
+    }
+    ++cases;
   }
+  EXPECT_GT(cases, 30);
 }
 
 // A carriage return ends a line as a line feed does, so a last line `#\r`
@@ -285,10 +223,6 @@ TEST(WriteSection, ALastLineEndingInACarriageReturnKeepsItsMeaning) {
     return out;
   };
   EXPECT_EQ(outline("#\n#\r"), (std::vector<std::string>{"1#1", "1#2"}));
-  auto written = write_section("#\n#\r", {"#1", "append", "e", std::nullopt});
-  ASSERT_TRUE(written.has_value());
-  EXPECT_EQ(written->text, "#\n\ne\n\n#\r");
-  EXPECT_EQ(outline(written->text), outline("#\n#\r"));
   auto below = write_section("# A\nx\n## B\r", {"A", "prepend", "e", std::nullopt});
   ASSERT_TRUE(below.has_value());
   EXPECT_EQ(outline(below->text), (std::vector<std::string>{"1A", "2B"}));
