@@ -156,18 +156,18 @@ TEST_F(PeerTest, NothingReachesADescriptorAfterClose) {
 }
 
 // An answer larger than the socket holds goes out in pieces, and signals
-// interrupt the writes on the way; errno may still say EINTR from before a
-// write that succeeds. The client gets every byte once, in order.
+// interrupt the writes on the way. A write that succeeds after an interrupted
+// one finds errno still saying EINTR; the handler leaves it so every time.
+// The client gets every byte once, in order.
 TEST_F(PeerTest, InterruptedAndPartialWritesDeliverEveryByteOnce) {
   struct sigaction interrupt {}, before {};
-  interrupt.sa_handler = [](int) {};  // no SA_RESTART: a blocked write returns early
+  interrupt.sa_handler = [](int) { errno = EINTR; };  // no SA_RESTART: a blocked write returns early
   ASSERT_EQ(::sigaction(SIGUSR1, &interrupt, &before), 0);
   std::string answer;
   for (int i = 0; answer.size() < (1u << 20); ++i) answer += "line " + std::to_string(i) + "\n";
   std::atomic<bool> done{false};
   bool ok = false;
   std::thread writer([&] {
-    errno = EINTR;
     ok = peer_->answer(answer);
     done = true;
   });
@@ -236,7 +236,7 @@ class ChangeWaitTest : public ::testing::Test {
 
 TEST_F(ChangeWaitTest, AMessageWakesTheWait) {
   sidebar_.say("elsewhere", {"", nullptr});
-  EXPECT_TRUE(readable(sidebar_.wakeup_fd()));
+  ASSERT_TRUE(readable(sidebar_.wakeup_fd()));
   start(std::chrono::milliseconds(0));
   look();
   EXPECT_EQ(finish("hi"), R"({"messages":[{"context":null,"text":"hi"}],"source":"message"})");
