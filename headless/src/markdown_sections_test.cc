@@ -112,63 +112,6 @@ TEST(WriteSection, NamesAHundredThousandEqualHeadingsInOnePass) {
   EXPECT_EQ((*last)["startLine"], 3 * (kCount - 1) + 1 + 3);  // a blank line, y, a blank line
 }
 
-TEST(Resolve, AddressingRules) {
-  Document doc = parse_document("# Alpha\n## Beta\n### Gamma\n# alpha beta\n# Dup\n# Dup\n# x#2\n# Solo\n");
-  struct Case {
-    std::string anchor;
-    std::vector<std::size_t> want;
-  };
-  const Case cases[] = {
-      {"Alpha", {0}},
-      {"ALPHA", {0}},          // no exact match: case-insensitive
-      {"Alph", {}},            // never by prefix
-      {"Alpha::Gamma", {}},    // a path names direct parents
-      {"Beta::Gamma", {2}},
-      {"alpha::beta::gamma", {2}},
-      {"Beta::Alpha", {}},     // wrong order
-      {"  Alpha :: Beta ", {1}},
-      {"Dup", {4, 5}},         // ambiguous
-      {"Dup#2", {5}},
-      {"Dup#3", {}},           // past the namesakes
-      {"x#2", {6}},            // one or no match for "x": #2 is text
-      {"Solo#1", {}},          // "Solo" is alone, so "#1" is text, and no such heading
-      {"x\\#2", {6}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(resolve(doc, c.anchor), c.want) << c.anchor;
-}
-
-TEST(ReadSection, SectionWithRangeTokenAndBody) {
-  auto data = read_section(kTricky, "plan::tasks");
-  ASSERT_TRUE(data.has_value());
-  EXPECT_EQ((*data)["heading"], "Plan::Tasks");
-  EXPECT_EQ((*data)["headingLine"], "## Tasks");
-  EXPECT_EQ((*data)["content"], "- a\n```sh\n# a comment, not a heading\n```\n");
-  EXPECT_EQ((*data)["startLine"], 6);
-  EXPECT_EQ((*data)["endLine"], 10);
-  EXPECT_EQ((*data)["baseHash"].get<std::string>().size(), 16u);
-}
-
-TEST(ReadSection, OutlineAndWholeContentWithoutHeading) {
-  auto data = read_section("# A\ntext\n## B\n", std::nullopt);
-  ASSERT_TRUE(data.has_value());
-  EXPECT_EQ(compact((*data)["outline"]),
-            R"([{"anchor":"A","endLine":3,"level":1,"startLine":1,"text":"A"},)"
-            R"({"anchor":"B","endLine":3,"level":2,"startLine":3,"text":"B"}])");
-  EXPECT_EQ((*data)["content"], "# A\ntext\n## B\n");
-  EXPECT_EQ((*data)["baseHash"], text_token("# A\ntext\n## B\n"));
-}
-
-TEST(ReadSection, RefusalsCarryStringParams) {
-  auto missing = read_section("# A\n", "B");
-  ASSERT_FALSE(missing.has_value());
-  EXPECT_EQ(missing.error().code, "HEADING_NOT_FOUND");
-  EXPECT_EQ(missing.error().params.at("heading"), "B");
-  auto ambiguous = read_section("# A\n## X\n# B\n## X\n", "X");
-  ASSERT_FALSE(ambiguous.has_value());
-  EXPECT_EQ(ambiguous.error().code, "AMBIGUOUS_HEADING");
-  EXPECT_EQ(ambiguous.error().params.at("candidates"), "A::X\nB::X");
-}
-
 std::string token_of(const std::string& text, const std::string& heading) {
   return read_section(text, heading).value()["baseHash"].get<std::string>();
 }
@@ -180,22 +123,34 @@ std::string unescape(std::string s) {
   return s;
 }
 
-// The cases of data/sections.txt: each edit gives the note it makes, or the
-// refusal, and a refusal names what it would have changed.
-TEST(WriteSection, EditsAsListed) {
+std::vector<std::pair<int, std::vector<std::string>>> rows(char kind) {
+  std::vector<std::pair<int, std::vector<std::string>>> out;
   std::ifstream in(HEADLESS_TEST_DATA "/sections.txt");
-  int cases = 0;
   std::string row;
   for (int number = 1; std::getline(in, row); ++number) {
-    if (!row.starts_with("w: ")) continue;
-    SCOPED_TRACE("sections.txt:" + std::to_string(number));
-    std::vector<std::string> f;
+    if (!row.starts_with(std::string{kind, ':', ' '})) continue;
+    std::vector<std::string> fields;
     for (std::size_t at = 3, bar; at <= row.size(); at = bar + 3) {
       bar = std::min(row.find(" | ", at), row.size());
-      f.push_back(unescape(row.substr(at, bar - at)));
+      fields.push_back(row.substr(at, bar - at));
+      if (kind == 'w' || fields.size() < 3) fields.back() = unescape(fields.back());  // a read's answer is JSON
     }
+    if (fields[0] == "^") fields[0] = out.back().second[0];
+    out.emplace_back(number, std::move(fields));
+  }
+  return out;
+}
+
+std::optional<std::string> absent(const std::string& s) { return s == "~" ? std::nullopt : std::optional(s); }
+
+// Each edit of data/sections.txt gives the note it makes, or the refusal,
+// and a refusal names what it would have changed.
+TEST(WriteSection, EditsAsListed) {
+  const auto cases = rows('w');
+  EXPECT_GT(cases.size(), 30u);
+  for (const auto& [number, f] : cases) {
+    SCOPED_TRACE("sections.txt:" + std::to_string(number));
     ASSERT_EQ(f.size(), 6u);
-    auto absent = [](const std::string& s) { return s == "~" ? std::nullopt : std::optional(s); };
     WriteRequest request{absent(f[1]), f[2], f[3], f[4] == "read" ? token_of(f[0], f[1]) : absent(f[4])};
     auto result = write_section(f[0], request);
     const std::string got = result ? "= " + result->text
@@ -209,9 +164,23 @@ TEST(WriteSection, EditsAsListed) {
                     " (a code fence left open, or a --- line closing the note's opening --- as frontmatter, does "
                     "that); nothing was written");
     }
-    ++cases;
   }
-  EXPECT_GT(cases, 30);
+}
+
+// Each read of data/sections.txt answers with what the row lists, and the
+// token of the section read (the whole note's is the note's own).
+TEST(ReadSection, ReadsAsListed) {
+  for (const auto& [number, f] : rows('r')) {
+    SCOPED_TRACE("sections.txt:" + std::to_string(number) + " " + f[1]);
+    auto result = read_section(f[0], absent(f[1]));
+    json got = result ? *result : json(result.error().params);
+    if (!result) got["code"] = result.error().code;
+    const json want = json::parse(f[2]);
+    for (const auto& [key, value] : want.items()) EXPECT_EQ(got[key], value) << key;
+    if (result) {
+      EXPECT_EQ(got["baseHash"], f[1] == "~" ? text_token(f[0]) : got["baseHash"].get<std::string>().substr(0, 16));
+    }
+  }
 }
 
 // A carriage return ends a line as a line feed does, so a last line `#\r`
