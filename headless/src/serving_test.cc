@@ -1,5 +1,5 @@
 // The pieces that serve one connection: its line splitting, its writing
-// side (Peer), its blocking wait for a change, and the user's console.
+// side (Peer) and its blocking wait for a change.
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
@@ -13,13 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app.h"
 #include "change_wait.h"
 #include "line_buffer.h"
 #include "peer.h"
-#include "request_decode.h"
 #include "support.h"
-#include "user_console.h"
 
 namespace elmpad::headless {
 namespace {
@@ -285,49 +282,6 @@ TEST(WorkspaceKey, AMissingFolderLosesItsTrailingSlashes) {
   EXPECT_EQ(workspace_key("no-such-folder//"), "no-such-folder");
   EXPECT_EQ(workspace_key("n/"), "n");
   EXPECT_EQ(workspace_key("/"), "/");
-}
-
-// The console carries out every line typed, however the lines arrive: in
-// pieces, several at once, the last without its line feed.
-TEST(UserConsole, CarriesOutEveryLineHoweverItArrives) {
-  char tmpl[] = "/tmp/elmwrite-console-XXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl), nullptr);
-  const std::string dir = tmpl;
-  App app;
-  ClientConnection conn;
-  for (const char* name : {"a", "b", "c"}) {
-    auto open = decode_request(R"({"id":1,"proto":1,"cmd":"open","wait":false,"path":")" + dir + "/" + name + ".md\"}");
-    ASSERT_TRUE(open.has_value());
-    ASSERT_TRUE(app.handle(*open, conn).value().ok);
-  }
-  ASSERT_EQ(app.workspace().view().tabs.size(), 3u);
-  const std::string typed = "close " + dir + "/a.md\ndiscard " + dir + "/b.md\nclose " + dir + "/c.md";
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  std::thread console([&] { run_user_console(app, fds[0]); });
-  ASSERT_EQ(::write(fds[1], typed.data(), 8), 8);
-  ASSERT_EQ(::write(fds[1], typed.data() + 8, typed.size() - 8), static_cast<ssize_t>(typed.size() - 8));
-  ::close(fds[1]);
-  console.join();
-  ::close(fds[0]);
-  EXPECT_EQ(app.workspace().view().tabs, std::vector<std::string>{});
-  std::filesystem::remove_all(dir);
-}
-
-TEST(ParseUserCommand, MistakesAreExplained) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"tabs now", "unknown command 'tabs now' (type help)"},
-      {"say /w", "usage: say <workspace> <text>"},
-      {"close \"/a", "missing closing quote"},
-      {"close /a /b", "close takes one path (quote a path with spaces)"},
-  };
-  for (const auto& [line, message] : cases) {
-    auto parsed = parse_user_command(line);
-    EXPECT_EQ(parsed ? "<parsed>" : parsed.error(), message);
-  }
-  auto quoted = parse_user_command("  discard \"/a b/c.md\"\r");
-  ASSERT_TRUE(quoted.has_value());
-  EXPECT_EQ(std::get<user::Close>(*quoted).path, "/a b/c.md");
 }
 
 }  // namespace

@@ -76,8 +76,8 @@ TEST_P(Conversation, GoesAsWritten) {
       }
     } else if (verb == "close") {
       clients.erase(rest[0]);
-    } else if (verb == "user:") {
-      started().user(rest);
+    } else if (verb == "user:" || verb == "type:") {
+      started().child().write(replace_all(rest, "\\n", "\n") + (verb == "user:" ? "\n" : ""));
     } else if (verb == "show:") {
       EXPECT_EQ(started().next_output().value_or("<end>"), rest);
     } else if (verb == "eof") {
