@@ -38,13 +38,11 @@ TEST(LineBuffer, LinesComeWholeHoweverTheBytesArrive) {
   LineBuffer lines;
   lines.append("a\nbc");
   EXPECT_EQ(drain(lines), std::vector<std::string>{"a"});
-  EXPECT_EQ(lines.pending(), 2u);
   lines.append("d");
-  EXPECT_EQ(drain(lines), std::vector<std::string>{});
+  EXPECT_EQ(lines.pending(), 3u);
   lines.append("e\r\n\nf\ng");
   EXPECT_EQ(drain(lines), (std::vector<std::string>{"bcde\r", "", "f"}));
   EXPECT_EQ(lines.rest(), "g");
-  EXPECT_EQ(lines.rest(), std::nullopt);
   lines.append("\nh\n");
   EXPECT_EQ(drain(lines), (std::vector<std::string>{"", "h"}));
   EXPECT_EQ(lines.rest(), std::nullopt);
@@ -194,12 +192,11 @@ class ChangeWaitTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
     write("# A\n");
+    sidebar_.say("elsewhere", {"", nullptr});
+    ASSERT_TRUE(readable(sidebar_.wakeup_fd()));  // a message for any workspace wakes every wait
   }
   void TearDown() override {
-    if (waiter_.joinable()) {
-      sidebar_.say("w", {"end", nullptr});
-      waiter_.join();
-    }
+    if (waiter_.joinable()) finish("end");
     std::filesystem::remove_all(dir_);
     for (int fd : client_) ::close(fd);
   }
@@ -213,15 +210,18 @@ class ChangeWaitTest : public ::testing::Test {
   }
   // Wakes the wait with a message for another workspace and sees it take the
   // wake-up: it looks at everything once more before it sleeps again.
-  void look() {
-    sidebar_.say("elsewhere", {"", nullptr});
-    ASSERT_TRUE(eventually([&] { return done_ || !readable(sidebar_.wakeup_fd()); }));
+  void look(int times = 1) {
+    for (int i = 0; i < times; ++i) {
+      sidebar_.say("elsewhere", {"", nullptr});
+      ASSERT_TRUE(eventually([&] { return done_ || !readable(sidebar_.wakeup_fd()); }));
+    }
   }
   std::string finish(const std::string& say = "") {
     if (!say.empty()) sidebar_.say("w", {say, nullptr});
     waiter_.join();
     return report_ ? compact(*report_) : "<client gone>";
   }
+  static constexpr const char* kHi = R"({"messages":[{"context":null,"text":"hi"}],"source":"message"})";
 
   int client_[2] = {-1, -1};
   std::string dir_;
@@ -231,36 +231,24 @@ class ChangeWaitTest : public ::testing::Test {
   std::atomic<bool> done_{false};
 };
 
-TEST_F(ChangeWaitTest, AMessageWakesTheWait) {
-  sidebar_.say("elsewhere", {"", nullptr});
-  ASSERT_TRUE(readable(sidebar_.wakeup_fd()));
-  start(std::chrono::milliseconds(0));
-  look();
-  EXPECT_EQ(finish("hi"), R"({"messages":[{"context":null,"text":"hi"}],"source":"message"})");
-}
-
 TEST_F(ChangeWaitTest, TheSameBytesWrittenBackAreNoChange) {
   start(std::chrono::milliseconds(0));
   look();
   write("# A\n");
-  look();
-  look();
+  look(2);
   write("# A\nB\n");
   look();
   write("# A\n");
-  look();
-  look();
-  EXPECT_EQ(finish("hi"), R"({"messages":[{"context":null,"text":"hi"}],"source":"message"})");
+  look(2);
+  EXPECT_EQ(finish("hi"), kHi);
 }
 
 TEST_F(ChangeWaitTest, AChangeCountsOnceItHoldsStill) {
   start(std::chrono::hours(1));
   look();
   write("# A\nB\n");
-  look();
-  look();
-  look();
-  EXPECT_EQ(finish("hi"), R"({"messages":[{"context":null,"text":"hi"}],"source":"message"})");
+  look(3);
+  EXPECT_EQ(finish("hi"), kHi);
 }
 
 TEST_F(ChangeWaitTest, ARemovedNoteIsAChange) {
