@@ -28,26 +28,6 @@ bool readable(int fd) {
   return ::poll(&p, 1, 0) == 1;
 }
 
-std::vector<std::string> drain(LineBuffer& lines) {
-  std::vector<std::string> out;
-  while (auto line = lines.next()) out.emplace_back(*line);
-  return out;
-}
-
-TEST(LineBuffer, LinesComeWholeHoweverTheBytesArrive) {
-  LineBuffer lines;
-  lines.append("a\nbc");
-  EXPECT_EQ(drain(lines), std::vector<std::string>{"a"});
-  lines.append("d");
-  EXPECT_EQ(lines.pending(), 3u);
-  lines.append("e\r\n\nf\ng");
-  EXPECT_EQ(drain(lines), (std::vector<std::string>{"bcde\r", "", "f"}));
-  EXPECT_EQ(lines.rest(), "g");
-  lines.append("\nh\n");
-  EXPECT_EQ(drain(lines), (std::vector<std::string>{"", "h"}));
-  EXPECT_EQ(lines.rest(), std::nullopt);
-}
-
 // A line sent a byte at a time: searching the whole pending line after
 // every byte would take hours here; each byte is looked at once instead.
 TEST(LineBuffer, ALongLineTrickledInBytesArrivesWhole) {

@@ -75,12 +75,15 @@ TEST_P(Conversation, GoesAsWritten) {
     const std::string rel = expand(raw.substr(space + 1, arg2 - space - 1));
     const std::string text = arg2 == std::string::npos ? "" : replace_all(expand(raw.substr(arg2 + 1)), "\\n", "\n");
     const std::string path = home.path() + "/" + (verb == "chmod" || verb == "mode" ? text : rel);
-    if (verb.size() == 2 && (verb[1] == '>' || verb[1] == '<' || verb[1] == '_')) {
+    if (verb.size() == 2 && std::string_view("><_.").contains(verb[1])) {
       started();
       auto& client = clients[verb[0]];
       if (!client) client = std::make_unique<AppClient>(home.socket_path());
-      if (verb[1] != '<') {
-        client->send(verb[1] == '>' ? rest : " \t\r");  // a_ sends a blank line
+      if (verb[1] == '.') {  // the last request, without its line feed
+        client->send(rest);
+        ::shutdown(client->fd(), SHUT_WR);
+      } else if (verb[1] != '<') {
+        client->send(verb[1] == '>' ? rest + "\n" : " \t\r\n");  // a_ sends a blank line
       } else {
         auto got = client->read_line();
         EXPECT_EQ(got.value_or("<end>"), rest.empty() ? "<end>" : rest);
@@ -90,7 +93,7 @@ TEST_P(Conversation, GoesAsWritten) {
     } else if (verb == "user:" || verb == "type:") {
       started().child().write(replace_all(rest, "\\n", "\n") + (verb == "user:" ? "\n" : ""));
     } else if (verb == "show:") {
-      EXPECT_EQ(started().next_output().value_or("<end>"), rest);
+      EXPECT_EQ(started().child().read_line().value_or("<end>"), rest);
     } else if (verb == "eof") {
       started().child().close_stdin();
     } else if (verb == "stop") {
@@ -186,7 +189,7 @@ TEST(HeadlessSocket, ARequestLineTooLongIsRefused) {
     // Past the limit by more than the app reads at once, the line's end is
     // still to come when the limit is passed; past it by one, it most likely
     // comes with the last byte.
-    std::thread sender([&] { client.send(std::string(headless::kMaxRequestLine + (ended ? 1 : 128 << 10), 'x')); });
+    std::thread sender([&] { client.send(std::string(headless::kMaxRequestLine + (ended ? 1 : 128 << 10), 'x') + "\n"); });
     EXPECT_EQ(client.read_line(), R"({"error":{"code":"BAD_REQUEST","params":{"detail":"request line too long"}},"id":0,"ok":false})");
     EXPECT_EQ(client.read_line(), std::nullopt);
     sender.join();
@@ -206,7 +209,7 @@ TEST(HeadlessSocket, AClientThatStopsReadingHoldsUpNobody) {
   AppClient stuck(home.socket_path());
   ASSERT_EQ(stuck.ask(R"({"id":1,"proto":1,"cmd":"open","path":)" + q(note) + R"(,"wait":true})"),
             R"({"data":{"path":)" + q(note) + R"(},"id":1,"ok":true})");
-  stuck.send(R"({"id":2,"proto":1,"cmd":"read_section","path":)" + q(note) + R"(,"heading":"Big"})");
+  stuck.send(R"({"id":2,"proto":1,"cmd":"read_section","path":)" + q(note) + R"(,"heading":"Big"})" "\n");
   pollfd answering{stuck.fd(), POLLIN, 0};  // the app is writing the answer, and cannot finish
   ASSERT_EQ(::poll(&answering, 1, 30000), 1);
 

@@ -29,18 +29,6 @@ TEST(Workflow, OpeningLaunchesTheAppAndCreatesTheNote) {
   // The launched app stops once its socket is gone with the test's HOME.
 }
 
-TEST(Workflow, WaitServesAsEditorUntilTheUserClosesOrDiscards) {
-  TempHome home;
-  HeadlessApp app(home);
-  std::string msg = home.write_file("COMMIT_EDITMSG", "");
-  for (auto [verb, want] : {std::pair{"close", 0}, std::pair{"discard", 3}}) {
-    Child editor(elmpad_with(home, {"--wait", "--source", "git", msg}));
-    ASSERT_TRUE(app.wait_for_output("tab: " + msg + " (waiting for git)"));
-    app.user(std::string(verb) + " " + msg);
-    EXPECT_EQ(editor.wait(), want) << editor.err();
-  }
-}
-
 // The payload of the tool result of a tools/call.
 json call(Child& mcp, int id, const std::string& tool, const json& args) {
   mcp.write(compact(json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"},
