@@ -96,6 +96,8 @@ TEST_P(Conversation, GoesAsWritten) {
       EXPECT_EQ(started().child().read_line().value_or("<end>"), rest);
     } else if (verb == "eof") {
       started().child().close_stdin();
+    } else if (verb == "deaf") {
+      started().child().close_stdout();
     } else if (verb == "stop") {
       ::kill(started().child().pid(), SIGTERM);
       EXPECT_TRUE(app->wait_for_output("elmwrite-headless: stopped"));
