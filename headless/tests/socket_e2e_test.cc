@@ -148,8 +148,8 @@ INSTANTIATE_TEST_SUITE_P(Transcripts, Conversation, ::testing::ValuesIn(load_tra
   return name;
 });
 
-const std::string kStatus = R"({"id":1,"proto":1,"cmd":"status"})";
-const std::string kIdle = R"({"data":{"running":true,"tabs":[]},"id":1,"ok":true})";
+TEST(HeadlessSocket, TheTranscriptsAreRead) { EXPECT_GT(load_transcripts().size(), 20u); }
+
 std::string q(const std::string& s) { return json(s).dump(); }
 
 TEST(HeadlessSocket, ConcurrentWritersLoseNoEdit) {
