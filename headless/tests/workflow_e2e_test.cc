@@ -24,8 +24,7 @@ TEST(Workflow, OpeningLaunchesTheAppAndCreatesTheNote) {
   EXPECT_EQ(opened.err, "elmpad: launching Elmwrite…\n");
   EXPECT_EQ(opened.status, 0);
   EXPECT_TRUE(std::filesystem::exists(note));
-  auto status = run_elmpad(elmpad_with(home, {"status"}));
-  EXPECT_EQ(status.out, "Elmwrite is running\nactive: " + note + "\ntabs:\n  " + note + "\n");
+  EXPECT_EQ(run_elmpad(elmpad_with(home, {"status"})).out, "Elmwrite is running\nactive: " + note + "\ntabs:\n  " + note + "\n");
   // The launched app stops once its socket is gone with the test's HOME.
 }
 
