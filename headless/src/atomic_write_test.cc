@@ -136,16 +136,23 @@ TEST_F(AtomicWrite, LeftoversOfAKilledWriteGoAndNothingElse) {
   // Another process holds the lock a live write holds on its file.
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
-  pid_t holder = ::fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
+  struct Holder {  // ends with the test, whatever way it ends
+    pid_t pid;
+    void end() {
+      if (pid > 0) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
+      pid = -1;
+    }
+    ~Holder() { end(); }
+  } holder{::fork()};
+  ASSERT_GE(holder.pid, 0);
+  if (holder.pid == 0) {
     int fd = ::open((dir_ + "/.a.md.elmwrite-Locked").c_str(), O_RDWR);
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     char byte = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
     (void)!::write(ready[1], &byte, 1);
-    ::pause();
+    for (;;) ::pause();
   }
   char locked = 0;
   ASSERT_EQ(::read(ready[0], &locked, 1), 1);
@@ -163,8 +170,7 @@ TEST_F(AtomicWrite, LeftoversOfAKilledWriteGoAndNothingElse) {
       EXPECT_EQ(read_file(dir_ + "/" + name).value_or(""), name == "a.md" ? "new\n" : "keep") << name;
     }
   }
-  ::kill(holder, SIGKILL);
-  ::waitpid(holder, nullptr, 0);
+  holder.end();
   for (int fd : ready) ::close(fd);
   // The lock gone with its process, the file is a leftover like any other.
   remove_stale_temporaries(note);
