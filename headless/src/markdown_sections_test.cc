@@ -146,24 +146,12 @@ TEST(ReadSection, ReadsAsListed) {
     if (!result) got["code"] = result.error().code;
     const json want = json::parse(f[2]);
     for (const auto& [key, value] : want.items()) EXPECT_EQ(got[key], value) << key;
-    if (result) {
-      EXPECT_EQ(got["baseHash"], f[1] == "~" ? text_token(f[0]) : got["baseHash"].get<std::string>().substr(0, 16));
+    if (!result) continue;
+    EXPECT_EQ(got["baseHash"].get<std::string>().size(), 16u);
+    if (f[1] == "~") {
+      EXPECT_EQ(got["baseHash"], text_token(f[0]));
     }
   }
-}
-
-// A carriage return ends a line as a line feed does, so a last line `#\r`
-// is a heading before a write adds the line feed after it, not only after.
-TEST(WriteSection, ALastLineEndingInACarriageReturnKeepsItsMeaning) {
-  auto outline = [](const std::string& text) {
-    std::vector<std::string> out;
-    for (const auto& s : parse_document(text).sections) out.push_back(std::to_string(s.level) + s.anchor);
-    return out;
-  };
-  EXPECT_EQ(outline("#\n#\r"), (std::vector<std::string>{"1#1", "1#2"}));
-  auto below = write_section("# A\nx\n## B\r", {"A", "prepend", "e", std::nullopt});
-  ASSERT_TRUE(below.has_value());
-  EXPECT_EQ(outline(below->text), (std::vector<std::string>{"1A", "2B"}));
 }
 
 // A stale token: the conflict carries the section as it is now and a fresh
