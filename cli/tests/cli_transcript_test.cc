@@ -3,13 +3,12 @@
 // the fake app answers, and everything elmpad did, compared exactly.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <unistd.h>
 
 #include "cli/usage.h"
+#include "case_file.h"
 #include "fake_app.h"
 #include "run_elmpad.h"
 #include "support.h"
@@ -34,47 +33,14 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-std::string unescape(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() && std::isxdigit(text[i + 2]) && std::isxdigit(text[i + 3])) {
-      out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-      i += 3;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-std::string replace_all(std::string text, const std::string& from, const std::string& to) {
-  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
 std::vector<Case> load_cases() {
   std::vector<Case> cases;
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(CASES_DIR)) {
-    if (entry.path().extension() == ".txt") files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  for (const auto& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-      if (line.starts_with("== ")) {
-        std::string name = file.stem().string() + "_";
-        for (char c : line.substr(3)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        cases.push_back(Case{.name = name});
-        continue;
-      }
-      if (line.empty() || line.starts_with("#") || cases.empty()) continue;
-      Case& c = cases.back();
+  for (const auto& text : read_cases(CASES_DIR, "== ")) {
+    Case& c = cases.emplace_back(Case{.name = text.name});
+    for (const auto& [where, line] : text.lines) {
       const auto colon = line.find_first_of(":<>!");
       const std::string key = line.substr(0, colon + 1);
-      const std::string value = unescape(line.size() > colon + 2 ? line.substr(colon + 2) : "");
+      const std::string value = unescape(line.size() > colon + 2 ? line.substr(colon + 2) : "", false);
       const std::map<std::string, std::string Case::*> texts = {
           {"out:", &Case::out}, {"err:", &Case::err}, {"open:", &Case::open}, {"ps:", &Case::ps}};
       if (key == "files:") {
@@ -104,7 +70,7 @@ std::vector<Case> load_cases() {
       } else if (texts.contains(key)) {
         c.*texts.at(key) += value + "\n";
       } else {
-        c.problem += file.filename().string() + ": cannot read " + line + "\n";
+        c.problem += where + ": cannot read " + line + "\n";
       }
     }
   }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_file.h"
 #include "server_msg.h"
 #include "utf8.h"
 
@@ -68,13 +69,6 @@ std::string token_of(const std::string& text, const std::string& heading) {
   return read_section(text, heading).value()["baseHash"].get<std::string>();
 }
 
-std::string unescape(std::string s) {
-  for (const auto& [from, to] : {std::pair{"\\n", "\n"}, std::pair{"\\r", "\r"}}) {
-    for (auto at = s.find(from); at != std::string::npos; at = s.find(from, at + 1)) s.replace(at, 2, to);
-  }
-  return s;
-}
-
 std::vector<std::pair<int, std::vector<std::string>>> rows(char kind) {
   std::vector<std::pair<int, std::vector<std::string>>> out;
   std::ifstream in(HEADLESS_TEST_DATA "/sections.txt");
@@ -85,7 +79,7 @@ std::vector<std::pair<int, std::vector<std::string>>> rows(char kind) {
     for (std::size_t at = 3, bar; at <= row.size(); at = bar + 3) {
       bar = std::min(row.find(" | ", at), row.size());
       fields.push_back(row.substr(at, bar - at));
-      if (kind == 'w' || fields.size() < 3) fields.back() = unescape(fields.back());  // a read's answer is JSON
+      if (kind == 'w' || fields.size() < 3) fields.back() = testing::unescape(fields.back(), true);  // a read's answer is JSON
     }
     if (fields[0] == "^") fields[0] = out.back().second[0];
     out.emplace_back(number, std::move(fields));

@@ -5,8 +5,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <poll.h>
 #include <sys/stat.h>
@@ -15,36 +13,16 @@
 
 #include <gtest/gtest.h>
 
+#include "case_file.h"
 #include "headless_app.h"
 #include "json_text.h"
 #include "server.h"
+#include "support.h"
 
 namespace elmpad::testing {
 namespace {
 
-struct Transcript {
-  std::string name;
-  std::vector<std::pair<int, std::string>> lines;  // line number, text
-};
-void PrintTo(const Transcript& t, std::ostream* os) { *os << t.name; }
-
-std::vector<Transcript> load_transcripts() {
-  std::vector<Transcript> out;
-  std::ifstream in(HEADLESS_TEST_DATA "/socket.txt");
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    if (line.starts_with("=== ")) out.push_back({line.substr(4), {}});
-    else if (!line.empty() && !line.starts_with("#") && !out.empty()) out.back().lines.emplace_back(number, line);
-  }
-  return out;
-}
-
-std::string replace_all(std::string text, const std::string& from, const std::string& to) {
-  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) text.replace(at, from.size(), to);
-  return text;
-}
-
-class Conversation : public ::testing::TestWithParam<Transcript> {};
+class Conversation : public ::testing::TestWithParam<CaseText> {};
 
 TEST_P(Conversation, GoesAsWritten) {
   TempHome home;
@@ -63,9 +41,9 @@ TEST_P(Conversation, GoesAsWritten) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(home.path())) out.push_back(e.path().string());
     return out;
   };
-  for (const auto& [number, raw] : GetParam().lines) {
+  for (const auto& [where, raw] : GetParam().lines) {
     if (HasFailure()) break;  // the rest would only wait for what will not come
-    SCOPED_TRACE("socket.txt:" + std::to_string(number));
+    SCOPED_TRACE(where);
     auto expand = [&](const std::string& s) {
       return replace_all(replace_all(replace_all(s, "$HOME", home.path()), "$REAL", real), "$APPDIR",
                          "Library/Application Support/com.tarn.elmwrite");
@@ -143,15 +121,10 @@ TEST_P(Conversation, GoesAsWritten) {
   if (umask_before) ::umask(*umask_before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transcripts, Conversation, ::testing::ValuesIn(load_transcripts()), [](const auto& info) {
-  std::string name;
-  for (char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
-});
+std::vector<CaseText> transcripts() { return read_cases(HEADLESS_TEST_DATA "/socket.txt", "=== "); }
+INSTANTIATE_TEST_SUITE_P(Transcripts, Conversation, ::testing::ValuesIn(transcripts()), case_name);
+TEST(HeadlessSocket, TheTranscriptsAreRead) { EXPECT_GT(transcripts().size(), 20u); }
 
-TEST(HeadlessSocket, TheTranscriptsAreRead) { EXPECT_GT(load_transcripts().size(), 20u); }
-
-std::string q(const std::string& s) { return json(s).dump(); }
 
 TEST(HeadlessSocket, ConcurrentWritersLoseNoEdit) {
   TempHome home;
@@ -163,12 +136,12 @@ TEST(HeadlessSocket, ConcurrentWritersLoseNoEdit) {
     threads.emplace_back([&, c] {
       AppClient client(home.socket_path()), reader(home.socket_path());
       for (int e = 0; e < kEdits; ++e) {
-        std::string answer = client.ask(R"({"id":1,"proto":1,"cmd":"write_section","path":)" + q(note) + R"(,"heading":")" +
+        std::string answer = client.ask(R"({"id":1,"proto":1,"cmd":"write_section","path":)" + testing::quoted(note) + R"(,"heading":")" +
                                         (c % 2 ? "A" : "B") + R"(","operation":"append","content":"c)" +
                                         std::to_string(c) + "e" + std::to_string(e) + "\"}");
         EXPECT_NE(answer.find(R"("ok":true)"), std::string::npos) << answer;
         // A reader never sees a half-written file.
-        std::string read = reader.ask(R"({"id":1,"proto":1,"cmd":"read_section","path":)" + q(note) + R"(,"heading":"A"})");
+        std::string read = reader.ask(R"({"id":1,"proto":1,"cmd":"read_section","path":)" + testing::quoted(note) + R"(,"heading":"A"})");
         EXPECT_NE(read.find(R"("ok":true)"), std::string::npos) << read;
       }
     });
@@ -191,9 +164,9 @@ TEST(HeadlessSocket, AClientThatStopsReadingHoldsUpNobody) {
   std::string note = home.write_file("big.md", "# Big\n" + body);
   HeadlessApp app(home);
   AppClient stuck(home.socket_path());
-  ASSERT_EQ(stuck.ask(R"({"id":1,"proto":1,"cmd":"open","path":)" + q(note) + R"(,"wait":true})"),
-            R"({"data":{"path":)" + q(note) + R"(},"id":1,"ok":true})");
-  stuck.send(R"({"id":2,"proto":1,"cmd":"read_section","path":)" + q(note) + R"(,"heading":"Big"})" "\n");
+  ASSERT_EQ(stuck.ask(R"({"id":1,"proto":1,"cmd":"open","path":)" + testing::quoted(note) + R"(,"wait":true})"),
+            R"({"data":{"path":)" + testing::quoted(note) + R"(},"id":1,"ok":true})");
+  stuck.send(R"({"id":2,"proto":1,"cmd":"read_section","path":)" + testing::quoted(note) + R"(,"heading":"Big"})" "\n");
   pollfd answering{stuck.fd(), POLLIN, 0};  // the app is writing the answer, and cannot finish
   ASSERT_EQ(::poll(&answering, 1, 30000), 1);
 

@@ -17,17 +17,14 @@
 // \xHH is a byte in sent lines, answers and variables, and \n a line feed in
 // TEXT. At the end input is closed: the server must end with 0, no further
 // output, the standard error given and no request left unchecked.
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "case_file.h"
 #include "fake_app.h"
 #include "json_text.h"
 #include "run_elmpad.h"
@@ -36,61 +33,6 @@
 
 namespace elmpad::testing {
 namespace {
-
-struct Case {
-  std::string name;
-  std::vector<std::pair<std::string, std::string>> lines;  // where ("file:line"), text
-};
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
-
-std::string slurp(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::vector<Case> load_cases() {
-  std::vector<std::string> files;
-  if (DIR* dir = ::opendir(TRANSCRIPT_DIR)) {
-    while (dirent* entry = ::readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name.ends_with(".txt")) files.push_back(name);
-    }
-    ::closedir(dir);
-  }
-  std::sort(files.begin(), files.end());
-  std::vector<Case> cases;
-  for (const auto& file : files) {
-    std::stringstream text(slurp(TRANSCRIPT_DIR "/" + file));
-    std::string line;
-    for (int number = 1; std::getline(text, line); ++number) {
-      if (line.starts_with("## ")) {
-        cases.push_back({file.substr(0, file.size() - 4) + "_" + line.substr(3), {}});
-      } else if (!line.empty() && !line.starts_with('#') && !cases.empty()) {
-        cases.back().lines.emplace_back(file + ":" + std::to_string(number), line);
-      }
-    }
-  }
-  return cases;
-}
-
-// \xHH as a byte, and \n as a line feed where `feeds` is set.
-std::string unescape(const std::string& text, bool feeds) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size()) {
-      out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-      i += 3;
-    } else if (feeds && text.compare(i, 2, "\\n") == 0) {
-      out += '\n';
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 // The reply to tools/call `id` whose result holds `text`.
 std::string tool_reply(const std::string& id, const std::string& text, bool is_error) {
@@ -176,8 +118,8 @@ class Runner {
       err_ += unescape(rest, true);
     } else if (word == "file") {
       std::string want = unescape(second, true);
-      EXPECT_TRUE(eventually([&] { return slurp(home_.path() + "/" + first) == want; }))
-          << first << ": " << slurp(home_.path() + "/" + first);
+      EXPECT_TRUE(eventually([&] { return home_.read_file(first) == want; }))
+          << first << ": " << home_.read_file(first);
     } else if (word == "nofile") {
       struct stat st {};
       EXPECT_NE(::stat((home_.path() + "/" + rest).c_str(), &st), 0) << rest;
@@ -236,7 +178,7 @@ class Runner {
   bool ended_ = false;
 };
 
-class Transcript : public ::testing::TestWithParam<Case> {};
+class Transcript : public ::testing::TestWithParam<CaseText> {};
 
 TEST_P(Transcript, Runs) {
   Runner runner;
@@ -248,8 +190,7 @@ TEST_P(Transcript, Runs) {
   runner.finish();
 }
 
-INSTANTIATE_TEST_SUITE_P(Mcp, Transcript, ::testing::ValuesIn(load_cases()),
-                         [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Mcp, Transcript, ::testing::ValuesIn(read_cases(TRANSCRIPT_DIR, "## ")), case_name);
 
 }  // namespace
 }  // namespace elmpad::testing
