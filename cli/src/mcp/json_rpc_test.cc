@@ -37,43 +37,9 @@ TEST(HandleLine, MalformedLinesGetAParseErrorWithNullId) {
 }
 
 // The quick way answers exactly as the careful way, or declines.
-TEST(QuickReply, AgreesWithTheCarefulWayOrDeclines) {
-  const std::vector<std::string> ids = {"", "0", "7", "-3", "18446744073709551615", "18446744073709551616", "1.0",
-                                        "123456789012345678901234567890", "-0.0",
-                                        "1e2", "-0", "true", "null", R"("x")", R"("\u00e9\"\/")", R"("")", "[1]",
-                                        R"({"b":1,"a":2})"};
-  const std::vector<std::string> methods = {"", R"("ping")", R"("p\u0069ng")", R"("tools/list")", R"("initialize")",
-                                            R"("Ping")", "5", R"("nope")", R"("\u0000")"};
-  const std::vector<std::string> params = {"", "{}", R"({"protocolVersion":"2024-11-05"})",
-                                           R"({"protocolVersion":"\u00e9\"\t"})", R"({"protocolVersion":3})", "[]",
-                                           "null", R"({"protocolVersion":"a","protocolVersion":"b"})"};
-  int quick = 0;
-  for (const auto& id : ids) {
-    for (const auto& method : methods) {
-      for (const auto& param : params) {
-        std::string line = "{";
-        auto add = [&line](const char* key, const std::string& value) {
-          if (value.empty()) return;
-          if (line.size() > 1) line += ",";
-          line += std::string("\"") + key + "\":" + value;
-        };
-        add("params", param);
-        add("method", method);
-        add("id", id);
-        line += "}";
-        auto answer = quick_reply(line);
-        if (!answer) continue;
-        ++quick;
-        auto careful = careful_reply(line);
-        ASSERT_EQ(answer->has_value(), careful.has_value()) << line;
-        if (careful) {
-          EXPECT_EQ((*answer)->text(), careful->text()) << line;
-        }
-      }
-    }
-  }
-  EXPECT_GT(quick, 300);
-  // What the quick way must take, and what it must leave.
+// That a quick reply agrees with the careful one on every line is the MCP
+// fuzz target's check; here, what the quick way must take and leave.
+TEST(QuickReply, TakesOnlyWhatItCanAnswerExactly) {
   EXPECT_TRUE(quick_reply(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"));
   EXPECT_TRUE(quick_reply(R"({"jsonrpc":"2.0","method":"notifications/initialized"})"));
   EXPECT_FALSE(quick_reply(R"({"id":1,"method":"tools/call","params":{"name":"get_context"}})"));
