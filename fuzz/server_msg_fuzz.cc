@@ -64,5 +64,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     check(elmpad::is_utf8(answer.error().code) && !answer.error().message.empty(), "a failure names itself");
   }
+
+  // Passed on as checked text, the answer is the one parsed.
+  elmpad::LineReader again{elmpad::UniqueFd(elmpad::fuzz::stream_of(stream))};
+  auto passed = elmpad::read_response_passed(again, 1);
+  check(passed.has_value() == answer.has_value(), "passed on or parsed, an answer is an answer");
+  if (!answer) {
+    check(passed.error() == answer.error(), "passed on or parsed, a failure is the same failure");
+  } else if (answer->ok) {
+    std::string printed;
+    if (passed->data) {
+      if (const auto* tree = std::get_if<elmpad::json>(&*passed->data)) printed = elmpad::compact(*tree);
+      else std::get<elmpad::RawJson>(*passed->data).append_compact(printed, false);
+    }
+    check(passed->ok && !passed->error && passed->data.has_value() == answer->payload.has_value() &&
+              (!answer->payload || printed == elmpad::compact(*answer->payload)),
+          "passed on, an answer's data is the parsed data");
+  } else {
+    check(!passed->ok && !passed->data && passed->error == answer->payload, "passed on, a refusal is the parsed one");
+  }
   return 0;
 }

@@ -94,6 +94,8 @@ std::string printed(const Payload& data) {
 
 // What read_response_passed hands on is what read_response reads, failures
 // included; and the common answer is passed on as text, never parsed.
+// That both ways agree on any stream is the server-message fuzz target's
+// check; here, the lines that must go each way.
 TEST_F(ExchangeTest, PassedAnswersAgreeWithParsedOnes) {
   struct Case {
     std::string bytes;
@@ -102,24 +104,13 @@ TEST_F(ExchangeTest, PassedAnswersAgreeWithParsedOnes) {
   const Case cases[] = {
       {"{\"id\":1,\"ok\":true,\"data\":{\"z\":\"\\\"\u00e9\\n\\u00e9\",\"a\":[1,2.50,-0,1e2,true,null]}}\n", true},
       {"{\"event\":\"x\",\"id\":1}\n{\"id\":2,\"ok\":true,\"data\":1}\n{\"ok\":true,\"id\":1,\"data\":\"x\"} \r\n", true},
-      {"{\"id\":1,\"ok\":true}\n"},
-      {"{\"id\":1,\"ok\":true,\"data\":null,\"error\":null}\n"},
       // Left to the parser: a repeated key, a byte order mark, an error
       // beside ok true.
       {"{\"id\":1,\"ok\":true,\"data\":{\"a\":1,\"a\":2}}\n"},
       {"\xEF\xBB\xBF{\"id\":1,\"ok\":true,\"data\":[]}\n"},
       {"{\"id\":1,\"ok\":true,\"error\":{\"code\":\"X\"},\"data\":3}\n"},
-      {"{\"id\":1,\"ok\":true,\"error\":{\"code\":7},\"data\":3}\n"},
       {"{\"id\":1,\"ok\":false,\"error\":{\"code\":\"NOT_FOUND\",\"params\":{\"b\":\"2\",\"a\":\"1\"}},\"data\":1}\n"},
-      {"{\"id\":1,\"ok\":false}\n"},
-      {""},
-      {"\xff\xfe{}\n"},
-      {"\n"},
-      {"{\"id\":1,\"ok\":true} x\n"},
       {"{\"id\":1,\"ok\":true,\"data\":\"\xc3\"}\n"},
-      {"{\"id\":1,\"ok\":1}\n"},
-      {"{\"id\":-1,\"ok\":true}\n{\"id\":1.0,\"ok\":true}\n"},
-      {"{\"id\":2,\"event\":\"e\",\"outcome\":\"nope\"}\n{\"id\":1,\"ok\":true}\n"},
       {std::string("{\"id\":1,\"ok\":true,\"data\":2}\0\n", 29)},
   };
   for (const auto& c : cases) {
