@@ -72,6 +72,7 @@ TEST(DecodeRequest, RefusalsNameTheFaultAndKeepAUsableId) {
       {R"({"id":4,"proto":1,"cmd":"wait_for_change","timeout_secs":-5})", 4,
        "field `timeout_secs` must be a non-negative integer for wait_for_change"},
       {R"({"id":4,"proto":1,"cmd":"status","cmd":"status"})", 4, "a key is given twice"},
+      {R"({"id":4,"proto":1,"cmd":"status","x":[{}],"cmd":"status"})", 4, "a key is given twice"},
       {R"({"id":4,"proto":1,"cmd":"open","path":"/w/a.md\u0000.png","wait":false})", 4,
        "field `path` must not contain a NUL byte for open"},
       {R"({"id":4,"proto":1,"cmd":"open_folder","path":"/w\u0000"})", 4,

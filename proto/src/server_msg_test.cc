@@ -56,6 +56,8 @@ TEST(DecodeServerMsg, LinesThatFitNeither) {
            R"({"id":1,"ok":false,"error":{"code":7}})",  // non-string code
            R"({"id":1,"ok":true,"id":2})",  // key given twice
            R"({"id":1,"ok":false,"error":{"code":"A","code":"B"}})",
+           R"({"id":1,"data":{"a":[]},"id":2,"ok":true})",  // repeats after a closed container
+           R"({"id":1,"ok":false,"error":{"params":{},"code":"A","code":"B"}})",
            R"({"id":1.0,"ok":true})", R"({"id":-1,"ok":true})", R"({"id":"1","ok":true})",
            R"({"id":18446744073709551616,"ok":true})", R"({"ok":true})", R"({"id":1})",
            R"({"id":1,"ok":"yes"})", "[1]", "7", "null",
