@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,6 +23,13 @@ bool eventually(Probe probe, std::chrono::seconds limit = std::chrono::seconds(3
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+/// How many descriptors this process has open (of the first 1024).
+inline int open_descriptors() {
+  int n = 0;
+  for (int fd = 0; fd < 1024; ++fd) n += ::fcntl(fd, F_GETFD) != -1;
+  return n;
 }
 
 /// A JSON string literal for `text` (which must be UTF-8).

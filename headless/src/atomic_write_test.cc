@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 namespace elmpad::headless {
 namespace {
 
@@ -38,17 +40,11 @@ class AtomicWrite : public ::testing::Test {
   std::string dir_;
 };
 
-int open_descriptors() {
-  int n = 0;
-  for (int fd = 0; fd < 1024; ++fd) n += ::fcntl(fd, F_GETFD) != -1;
-  return n;
-}
-
 // Names up to the file system's limit, through a link too: the edit lands in
 // the note with its mode whatever the umask, and nothing else is left in the
 // folder or open in the process.
 TEST_F(AtomicWrite, ReplacesTheNoteWhateverItsName) {
-  const int descriptors = open_descriptors();
+  const int descriptors = testing::open_descriptors();
   for (std::size_t length : {1u, 100u, 200u, 252u}) {
     std::string path = put(std::string(length, 'n') + ".md", "old\n");
     auto written = write_file_atomically(path, "new\n");
@@ -68,7 +64,7 @@ TEST_F(AtomicWrite, ReplacesTheNoteWhateverItsName) {
   ASSERT_EQ(::stat(note.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0751u);
   EXPECT_EQ(names(), (std::set<std::string>{"a.md", "link.md"}));
-  EXPECT_EQ(open_descriptors(), descriptors);
+  EXPECT_EQ(testing::open_descriptors(), descriptors);
 }
 
 // Runs `check` as a user other than the superuser, who may write anything:

@@ -107,19 +107,13 @@ TEST_F(PeerTest, AClientThatNeverReadsIsDroppedPastTheLimit) {
   EXPECT_FALSE(peer_->answer("r\n"));
 }
 
-int open_descriptors() {
-  int n = 0;
-  for (int fd = 0; fd < 1024; ++fd) n += ::fcntl(fd, F_GETFD) != -1;
-  return n;
-}
-
 // A closed connection keeps no descriptor, though a tab may keep its record
 // for long; the numbers soon belong to someone else, and lines meant for the
 // old client go nowhere.
 TEST_F(PeerTest, NothingReachesADescriptorAfterClose) {
-  const int before = open_descriptors();
+  const int before = testing::open_descriptors();
   peer_->close();
-  EXPECT_EQ(open_descriptors(), before - 3);  // the socket and both ends of the wake-up pipe
+  EXPECT_EQ(testing::open_descriptors(), before - 3);  // the socket and both ends of the wake-up pipe
   int reused[4];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, reused), 0);
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, reused + 2), 0);
