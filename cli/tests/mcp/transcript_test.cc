@@ -49,9 +49,7 @@ class Runner {
   }
 
   void run(std::string line) {
-    for (auto at = line.find("$HOME"); at != std::string::npos; at = line.find("$HOME", at)) {
-      line.replace(at, 5, home_.path());
-    }
+    line = replace_all(line, "$HOME", home_.path());
     auto space = line.find(' ');
     std::string word = line.substr(0, space);
     std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
