@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "cli/cli_command.h"
-#include "cli/path_text.h"
+#include "app/path_text.h"
 #include "json_text.h"
 #include "opens_as.h"
 #include "support.h"

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "cli/line_reader.h"
+#include "app/line_reader.h"
 #include "json_text.h"
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"

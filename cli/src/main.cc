@@ -1,13 +1,17 @@
-// Process entry: the arguments after the program name go to run_with, whose
-// result is the exit status.
+// Process entry: the arguments after the program name choose the front end,
+// the MCP server for `elmpad mcp`, the command line otherwise; the result is
+// the exit status.
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+#include <variant>
 #include <vector>
 
-#include "cli/run_with.h"
+#include "cli/cli_command.h"
+#include "cli/run_command.h"
+#include "mcp/server.h"
 
 namespace {
 
@@ -36,6 +40,7 @@ int main(int argc, char** argv) {
   // A parent may hand down SIGCHLD ignored; children would then be reaped
   // unseen, and waiting for `open` would fail although it ran.
   std::signal(SIGCHLD, SIG_DFL);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  return elmpad::run_with(args);
+  elmpad::CliCommand command = elmpad::parse(std::vector<std::string>(argv + 1, argv + argc));
+  if (std::holds_alternative<elmpad::cli::Mcp>(command)) return elmpad::mcp::run();
+  return elmpad::run_command(command);
 }

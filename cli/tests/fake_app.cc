@@ -12,7 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "cli/line_reader.h"
+#include "app/line_reader.h"
 #include "json_text.h"
 #include "socket_path.h"
 

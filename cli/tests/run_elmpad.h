@@ -13,7 +13,7 @@
 
 #include <sys/types.h>
 
-#include "cli/line_reader.h"
+#include "app/line_reader.h"
 
 namespace elmpad::testing {
 

@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include "cli/connection.h"
+#include "app/connection.h"
 #include "run_elmpad.h"
 #include "temp_home.h"
 

@@ -1,10 +1,10 @@
 #include "cli/open_command.h"
 
-#include "cli/exchange.h"
-#include "cli/launch.h"
+#include "app/exchange.h"
+#include "app/launch.h"
 #include "cli/output.h"
 #include "cli/parent_name.h"
-#include "cli/path_text.h"
+#include "app/path_text.h"
 #include "opens_as.h"
 #include "utf8.h"
 

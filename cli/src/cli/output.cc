@@ -2,13 +2,9 @@
 
 #include <unistd.h>
 
-#include "cli/unique_fd.h"
+#include "app/unique_fd.h"
 
 namespace elmpad {
-
-json error_envelope(const RunErr& err) {
-  return json{{"error", {{"code", err.code}, {"params", {{"detail", err.message}}}}}, {"ok", false}};
-}
 
 json success_envelope(json data) { return json{{"data", std::move(data)}, {"ok", true}}; }
 

@@ -5,13 +5,11 @@
 
 #include <string_view>
 
-#include "cli/run_err.h"
+#include "app/error_envelope.h"
+#include "app/run_err.h"
 #include "json_text.h"
 
 namespace elmpad {
-
-/// {"error":{"code":…,"params":{"detail":…}},"ok":false}
-json error_envelope(const RunErr& err);
 
 /// {"data":…,"ok":true}
 json success_envelope(json data);

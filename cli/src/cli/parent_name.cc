@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/spawn.h"
+#include "app/spawn.h"
 #include "utf8.h"
 
 namespace elmpad {

@@ -1,9 +1,9 @@
 #include "cli/reveal_command.h"
 
-#include "cli/exchange.h"
-#include "cli/launch.h"
+#include "app/exchange.h"
+#include "app/launch.h"
 #include "cli/output.h"
-#include "cli/path_text.h"
+#include "app/path_text.h"
 #include "utf8.h"
 
 namespace elmpad {

@@ -1,7 +1,7 @@
 #include "cli/status_command.h"
 
-#include "cli/connection.h"
-#include "cli/exchange.h"
+#include "app/connection.h"
+#include "app/exchange.h"
 #include "cli/output.h"
 #include "socket_path.h"
 

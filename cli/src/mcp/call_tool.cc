@@ -4,9 +4,9 @@
 #include <expected>
 #include <functional>
 
-#include "cli/connection.h"
-#include "cli/output.h"
-#include "cli/path_text.h"
+#include "app/connection.h"
+#include "app/error_envelope.h"
+#include "app/path_text.h"
 #include "mcp/in_flight.h"
 #include "mcp/open_tools.h"
 #include "mcp/section_tools.h"

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <variant>
 
-#include "cli/exchange.h"
-#include "cli/run_err.h"
-#include "cli/unique_fd.h"
+#include "app/exchange.h"
+#include "app/run_err.h"
+#include "app/unique_fd.h"
 #include "json_text.h"
 #include "request.h"
 

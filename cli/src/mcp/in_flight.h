@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/unique_fd.h"
+#include "app/unique_fd.h"
 #include "json_text.h"
 
 namespace elmpad::mcp {

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "cli/version.h"
+#include "app/version.h"
 #include "mcp/call_tool.h"
 #include "mcp/in_flight.h"
 #include "mcp/tool_catalogue.h"

@@ -1,8 +1,8 @@
 #include "mcp/open_tools.h"
 
-#include "cli/launch.h"
-#include "cli/path_text.h"
-#include "cli/version.h"
+#include "app/launch.h"
+#include "app/path_text.h"
+#include "app/version.h"
 #include "mcp/call_tool.h"
 #include "mcp/session.h"
 

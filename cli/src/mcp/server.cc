@@ -13,9 +13,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "cli/line_reader.h"
-#include "cli/output.h"
-#include "cli/unique_fd.h"
+#include "app/line_reader.h"
+#include "app/unique_fd.h"
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
 #include "mcp/session.h"
@@ -237,7 +236,7 @@ int run() {
       server.serve();
     }).detach();
   } catch (const std::system_error&) {
-    print_err("elmpad: failed to spawn thread\n");
+    (void)write_all(STDERR_FILENO, "elmpad: failed to spawn thread\n");
     return 1;
   }
   // Lines that arrive while the session is attached wait in the queue.

@@ -8,8 +8,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "cli/connection.h"
-#include "cli/path_text.h"
+#include "app/connection.h"
+#include "app/path_text.h"
 #include "json_text.h"
 #include "request.h"
 #include "socket_path.h"

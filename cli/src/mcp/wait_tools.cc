@@ -1,6 +1,6 @@
 #include "mcp/wait_tools.h"
 
-#include "cli/path_text.h"
+#include "app/path_text.h"
 #include "mcp/call_tool.h"
 #include "mcp/in_flight.h"
 #include "mcp/session.h"

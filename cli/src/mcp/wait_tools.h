@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "cli/exchange.h"
-#include "cli/run_err.h"
+#include "app/exchange.h"
+#include "app/run_err.h"
 #include "json_text.h"
 
 namespace elmpad::mcp {

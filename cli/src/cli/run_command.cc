@@ -1,13 +1,13 @@
-#include "cli/run_with.h"
+#include "cli/run_command.h"
 
-#include "cli/cli_command.h"
+#include <utility>
+
+#include "app/version.h"
 #include "cli/open_command.h"
 #include "cli/output.h"
 #include "cli/reveal_command.h"
 #include "cli/status_command.h"
 #include "cli/usage.h"
-#include "cli/version.h"
-#include "mcp/server.h"
 
 namespace elmpad {
 namespace {
@@ -19,7 +19,7 @@ struct Overload : F... {
 
 }  // namespace
 
-int run_with(const std::vector<std::string>& args) {
+int run_command(const CliCommand& command) {
   int status = std::visit(
       Overload{
           [](const cli::UsageError& e) {
@@ -34,12 +34,12 @@ int run_with(const std::vector<std::string>& args) {
             print_out(std::string("elmpad ") + kVersion + "\n");
             return 0;
           },
-          [](const cli::Mcp&) { return mcp::run(); },
+          [](const cli::Mcp&) -> int { std::unreachable(); },  // main.cc serves it
           [](const cli::Status& c) { return status_command(c.json); },
           [](const cli::Reveal& c) { return reveal(c.file, c.heading, c.json); },
           [](const cli::Open& c) { return open(c.files, c.wait, c.json, c.source); },
       },
-      parse(args));
+      command);
   // What the user asked for did not reach them (a full disk, a closed pipe):
   // that is no success, whatever the command itself achieved.
   if (status == 0 && stdout_error() != 0) {

@@ -1,4 +1,4 @@
-#include "cli/spawn.h"
+#include "app/spawn.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "cli/unique_fd.h"
+#include "app/unique_fd.h"
 
 extern char** environ;
 

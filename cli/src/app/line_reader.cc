@@ -1,4 +1,4 @@
-#include "cli/line_reader.h"
+#include "app/line_reader.h"
 
 #include <algorithm>
 #include <cerrno>

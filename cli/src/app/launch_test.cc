@@ -1,4 +1,4 @@
-#include "cli/launch.h"
+#include "app/launch.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 #include <expected>
 #include <string>
 
-#include "cli/line_reader.h"
-#include "cli/run_err.h"
-#include "cli/unique_fd.h"
+#include "app/line_reader.h"
+#include "app/run_err.h"
+#include "app/unique_fd.h"
 
 namespace elmpad {
 

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <string>
 
-#include "cli/connection.h"
-#include "cli/run_err.h"
-#include "cli/unique_fd.h"
+#include "app/connection.h"
+#include "app/run_err.h"
+#include "app/unique_fd.h"
 
 namespace elmpad {
 

@@ -1,4 +1,4 @@
-#include "cli/run_err.h"
+#include "app/run_err.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "cli/path_text.h"
+#include "app/path_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cli/exchange.h"
+#include "app/exchange.h"
 
 #include "utf8.h"
 

@@ -6,8 +6,8 @@
 #include <optional>
 #include <variant>
 
-#include "cli/connection.h"
-#include "cli/run_err.h"
+#include "app/connection.h"
+#include "app/run_err.h"
 #include "json_text.h"
 #include "outcome.h"
 #include "raw_json.h"

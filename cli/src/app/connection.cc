@@ -1,4 +1,4 @@
-#include "cli/connection.h"
+#include "app/connection.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,12 +1,12 @@
-#include "cli/launch.h"
+#include "app/launch.h"
 
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
-#include "cli/connection.h"
-#include "cli/path_text.h"
-#include "cli/spawn.h"
+#include "app/connection.h"
+#include "app/path_text.h"
+#include "app/spawn.h"
 #include "socket_path.h"
 
 namespace elmpad {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_err.h"
+#include "app/run_err.h"
 
 namespace elmpad {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/unique_fd.h"
+#include "app/unique_fd.h"
 
 namespace elmpad {
 

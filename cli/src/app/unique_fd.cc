@@ -1,4 +1,4 @@
-#include "cli/unique_fd.h"
+#include "app/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>
