@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "cli/run_err.h"
-#include "cli/unique_fd.h"
+#include "app/run_err.h"
+#include "app/unique_fd.h"
 
 namespace elmpad::mcp {
 
