@@ -9,14 +9,14 @@
 
 namespace elmpad {
 
-std::expected<UniqueFd, int> connect_socket(const std::string& path) {
+SysResult<UniqueFd> connect_socket(const std::string& path) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   // Never truncate: a shortened path could name another socket.
-  if (path.size() >= sizeof(addr.sun_path)) return std::unexpected(ENAMETOOLONG);
+  if (path.size() >= sizeof(addr.sun_path)) return sys_fail(ENAMETOOLONG);
   std::memcpy(addr.sun_path, path.data(), path.size());
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
-  if (!fd) return std::unexpected(errno);
+  if (!fd) return sys_fail(errno);
   set_cloexec(fd.get());
 #ifdef SO_NOSIGPIPE
   // macOS: belt and braces next to the ignored SIGPIPE.
@@ -24,7 +24,7 @@ std::expected<UniqueFd, int> connect_socket(const std::string& path) {
   ::setsockopt(fd.get(), SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
 #endif
   while (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (errno != EINTR) return std::unexpected(errno);
+    if (errno != EINTR) return sys_fail(errno);
   }
   return fd;
 }

@@ -19,7 +19,7 @@ struct Connection {
 
 /// One plain connection attempt to the Unix socket at `path` (close-on-exec).
 /// A path too long for a socket address fails like any other attempt.
-std::expected<UniqueFd, int> connect_socket(const std::string& path);
+SysResult<UniqueFd> connect_socket(const std::string& path);
 
 /// Wraps a connected socket with its reader; "SOCKET_ERROR" when the
 /// duplicate for reading cannot be made.

@@ -7,8 +7,8 @@ namespace elmpad {
 Result<void> send(int socket, const Request& request) {
   auto line = encode_request(request);
   if (!line) return fail_with("PROTO_ERROR", line.error());
-  if (int err = write_all(socket, *line); err != 0) {
-    return std::unexpected(RunErr::from_errno("SOCKET_ERROR", err));
+  if (auto written = write_all(socket, *line); !written) {
+    return std::unexpected(RunErr::from_errno("SOCKET_ERROR", written.error()));
   }
   return {};
 }

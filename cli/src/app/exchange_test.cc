@@ -19,7 +19,7 @@ class ExchangeTest : public ::testing::Test {
     conn_ = std::move(*conn);
     app_ = UniqueFd(fds[1]);
   }
-  void app_says(const std::string& bytes) { ASSERT_EQ(write_all(app_.get(), bytes), 0); }
+  void app_says(const std::string& bytes) { ASSERT_TRUE(write_all(app_.get(), bytes)); }
   void app_hangs_up() { app_.reset(); }
 
   Connection conn_;
@@ -81,7 +81,7 @@ Connection connection_after(const std::string& bytes) {
   int fds[2];
   EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   UniqueFd app(fds[1]);
-  EXPECT_EQ(write_all(app.get(), bytes), 0);
+  EXPECT_TRUE(write_all(app.get(), bytes));
   return std::move(*make_connection(UniqueFd(fds[0])));
 }
 

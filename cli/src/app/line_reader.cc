@@ -8,7 +8,7 @@
 
 namespace elmpad {
 
-std::expected<std::size_t, int> LineReader::read_line(std::string& line) {
+SysResult<std::size_t> LineReader::read_line(std::string& line) {
   std::size_t appended = 0;
   while (true) {
     if (start_ < end_) {
@@ -26,7 +26,7 @@ std::expected<std::size_t, int> LineReader::read_line(std::string& line) {
       ssize_t n = ::read(fd_.get(), buffer_.get(), capacity_);
       if (n < 0) {
         if (errno == EINTR) continue;
-        return std::unexpected(errno);
+        return sys_fail(errno);
       }
       if (n == 0) return appended;
       end_ = static_cast<std::size_t>(n);
@@ -45,7 +45,7 @@ std::expected<std::size_t, int> LineReader::read_line(std::string& line) {
     });
     if (n < 0) {
       if (err == EINTR) continue;
-      return std::unexpected(err);
+      return sys_fail(err);
     }
     if (n == 0) return appended;
     const char* fresh = line.data() + old;

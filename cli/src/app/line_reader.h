@@ -25,7 +25,7 @@ class LineReader {
   /// Bytes read past the line stay for the next call. Short lines are served
   /// from the buffer; once a line is longer than it, the rest is read
   /// straight into `line` in pieces that grow with it.
-  std::expected<std::size_t, int> read_line(std::string& line);
+  SysResult<std::size_t> read_line(std::string& line);
 
   int fd() const { return fd_.get(); }
 

@@ -57,7 +57,7 @@ TEST(WriteAll, GoesOnAfterPartialWritesAndInterruptions) {
   std::string data(1 << 22, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);  // shows a skip or a repeat
   std::atomic<bool> writing = true;
-  int result = -1;
+  SysResult<void> result = sys_fail(0);
   std::thread writer([&] {
     result = write_all(pair.fds[1], data);
     ::shutdown(pair.fds[1], SHUT_WR);
@@ -70,7 +70,7 @@ TEST(WriteAll, GoesOnAfterPartialWritesAndInterruptions) {
     if ((n = ::read(pair.fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
   }
   writer.join();
-  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(result);
   EXPECT_EQ(got.size(), data.size());
   EXPECT_TRUE(got == data);
   for (int fd : pair.fds) ::close(fd);
@@ -107,7 +107,7 @@ TEST(LineReader, GoesOnAfterInterruptions) {
         return !reading || (::ioctl(pair.fds[0], FIONREAD, &queued) == 0 && queued == 0);
       });
       if (reading) interrupter.poke(t, 50);
-      ASSERT_EQ(write_all(pair.fds[1], part), 0);
+      ASSERT_TRUE(write_all(pair.fds[1], part));
     }
   }
   t.join();
@@ -133,7 +133,7 @@ TEST(LineReader, LinesOfAnyLengthComeBackExactly) {
   std::string all;
   for (const auto& l : lines) all += l;
   std::thread writer([&] {
-    EXPECT_EQ(write_all(fds[1], all), 0);
+    EXPECT_TRUE(write_all(fds[1], all));
     ::close(fds[1]);
   });
   for (const auto& want : lines) {

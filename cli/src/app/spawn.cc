@@ -30,18 +30,18 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
   return out;
 }
 
-std::expected<pid_t, int> spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t* actions) {
+SysResult<pid_t> spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t* actions) {
   pid_t pid = 0;
   auto args = c_argv(argv);
   int err = ::posix_spawnp(&pid, args[0], actions, nullptr, args.data(), environ);
-  if (err != 0) return std::unexpected(err);
+  if (err != 0) return sys_fail(err);
   return pid;
 }
 
-std::expected<ExitStatus, int> wait_for(pid_t pid) {
+SysResult<ExitStatus> wait_for(pid_t pid) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return std::unexpected(errno);
+    if (errno != EINTR) return sys_fail(errno);
   }
   if (WIFEXITED(status)) return ExitStatus{true, WEXITSTATUS(status)};
   return ExitStatus{false, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
@@ -49,9 +49,9 @@ std::expected<ExitStatus, int> wait_for(pid_t pid) {
 
 }  // namespace
 
-std::expected<ExitStatus, int> run_and_wait(const std::vector<std::string>& argv) {
+SysResult<ExitStatus> run_and_wait(const std::vector<std::string>& argv) {
   auto pid = spawn(argv, nullptr);
-  if (!pid) return std::unexpected(pid.error());
+  if (!pid) return sys_fail(pid.error());
   return wait_for(*pid);
 }
 
@@ -73,9 +73,9 @@ bool start_detached(const std::vector<std::string>& argv) {
   return status && status->success();
 }
 
-std::expected<std::string, int> capture_output(const std::vector<std::string>& argv) {
+SysResult<std::string> capture_output(const std::vector<std::string>& argv) {
   int fds[2];
-  if (::pipe(fds) != 0) return std::unexpected(errno);
+  if (::pipe(fds) != 0) return sys_fail(errno);
   UniqueFd read_end(fds[0]), write_end(fds[1]);
   set_cloexec(read_end.get());
   set_cloexec(write_end.get());
@@ -85,7 +85,7 @@ std::expected<std::string, int> capture_output(const std::vector<std::string>& a
   posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), STDOUT_FILENO);
   posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   auto pid = spawn(argv, actions.get());
-  if (!pid) return std::unexpected(pid.error());
+  if (!pid) return sys_fail(pid.error());
   write_end.reset();
 
   std::string out;

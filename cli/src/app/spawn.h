@@ -17,17 +17,17 @@ struct ExitStatus {
 };
 
 /// Runs `argv` with the standard streams inherited and waits for it. The
-/// error is the errno of a failed start.
-std::expected<ExitStatus, int> run_and_wait(const std::vector<std::string>& argv);
+/// failure is a failed start.
+SysResult<ExitStatus> run_and_wait(const std::vector<std::string>& argv);
 
 /// Starts `argv` with the standard streams inherited and does not wait for
 /// it; the child is handed to init at once, so it is never left a zombie.
 /// Returns whether it could be started.
-bool start_detached(const std::vector<std::string>& argv);
+[[nodiscard]] bool start_detached(const std::vector<std::string>& argv);
 
 /// Runs `argv` with no standard input and returns its standard output (its
-/// standard error is dropped); the exit status is ignored. The error is the
-/// errno of a failed start.
-std::expected<std::string, int> capture_output(const std::vector<std::string>& argv);
+/// standard error is dropped); the exit status is ignored. The failure is a
+/// failed start.
+SysResult<std::string> capture_output(const std::vector<std::string>& argv);
 
 }  // namespace elmpad

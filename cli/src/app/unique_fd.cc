@@ -16,22 +16,22 @@ void set_cloexec(int fd) {
   if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
 }
 
-std::expected<UniqueFd, int> dup_cloexec(int fd) {
+SysResult<UniqueFd> dup_cloexec(int fd) {
   int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return std::unexpected(errno);
+  if (copy < 0) return sys_fail(errno);
   return UniqueFd(copy);
 }
 
-int write_all(int fd, std::string_view bytes) {
+SysResult<void> write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return sys_fail(errno);
     }
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
-  return 0;
+  return {};
 }
 
 }  // namespace elmpad

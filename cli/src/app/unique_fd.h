@@ -37,11 +37,10 @@ class UniqueFd {
 /// inherit a connection (macOS cannot set it when the socket is made).
 void set_cloexec(int fd);
 
-/// A close-on-exec duplicate of `fd`; the errno on failure.
-std::expected<UniqueFd, int> dup_cloexec(int fd);
+/// A close-on-exec duplicate of `fd`.
+SysResult<UniqueFd> dup_cloexec(int fd);
 
 /// Writes every byte, continuing after partial writes and interruptions.
-/// Returns 0, or the errno of the failed write.
-int write_all(int fd, std::string_view bytes);
+SysResult<void> write_all(int fd, std::string_view bytes);
 
 }  // namespace elmpad

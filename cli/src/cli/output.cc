@@ -23,8 +23,8 @@ int first_stdout_error = 0;  // main thread only
 }  // namespace
 
 void print_out(std::string_view text) {
-  int err = write_all(STDOUT_FILENO, text);
-  if (err != 0 && first_stdout_error == 0) first_stdout_error = err;
+  auto written = write_all(STDOUT_FILENO, text);
+  if (!written && first_stdout_error == 0) first_stdout_error = written.error();
 }
 
 int stdout_error() { return first_stdout_error; }

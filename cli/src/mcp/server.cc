@@ -48,7 +48,8 @@ class ReplyWriter : public TextSink {
   explicit ReplyWriter(int fd) : TextSink(256 * 1024), fd_(fd), piece_(piece_that_cannot_block(fd)) {}
   int fd() const { return fd_; }
   void drain(std::size_t size) override {
-    if (error_ == 0) error_ = write_all(fd_, std::string_view(buffer(), size));
+    if (error_ != 0) return;
+    if (auto written = write_all(fd_, std::string_view(buffer(), size)); !written) error_ = written.error();
   }
   /// Writes `reply` and a line feed; 0, or the errno of the first failed
   /// write.
@@ -205,7 +206,7 @@ class Server {
     if (reading) rest.remove_prefix(writer_.write_without_blocking(rest));
     if (!rest.empty()) {
       hand_over();
-      if (write_all(writer_.fd(), rest) != 0) std::_Exit(0);
+      if (!write_all(writer_.fd(), rest)) std::_Exit(0);
     }
     return reading;
   }
