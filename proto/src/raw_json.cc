@@ -6,6 +6,7 @@
 
 #include "byte_search.h"
 #include "json_text.h"
+#include "utf8.h"
 
 namespace elmpad {
 namespace {
@@ -13,31 +14,6 @@ namespace {
 using namespace byte_search;
 using Kind = JsonIndex::Kind;
 using NodeId = JsonIndex::NodeId;
-
-// Length of the well-formed UTF-8 sequence at `p`, or 0.
-inline std::size_t utf8_length(const unsigned char* p, const unsigned char* end) {
-  unsigned b = p[0];
-  std::size_t len;
-  unsigned lo = 0x80, hi = 0xBF;
-  if (b >= 0xC2 && b <= 0xDF) {
-    len = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    len = 3;
-    if (b == 0xE0) lo = 0xA0;
-    if (b == 0xED) hi = 0x9F;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    len = 4;
-    if (b == 0xF0) lo = 0x90;
-    if (b == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (static_cast<std::size_t>(end - p) < len || p[1] < lo || p[1] > hi) return 0;
-  for (std::size_t k = 2; k < len; ++k) {
-    if ((p[k] & 0xC0) != 0x80) return 0;
-  }
-  return len;
-}
 
 // Four hex digits at `p`, or -1.
 inline int hex4(const char* p, const char* end) {
@@ -324,8 +300,7 @@ class JsonScanner {
       }
       // A run of multi-byte characters is checked in one go.
       do {
-        std::size_t len =
-            utf8_length(reinterpret_cast<const unsigned char*>(p), reinterpret_cast<const unsigned char*>(end));
+        std::size_t len = utf8_sequence_length(std::string_view(p, static_cast<std::size_t>(end - p)), 0);
         if (len == 0) return false;
         p += len;
       } while (p < end && static_cast<unsigned char>(*p) >= 0x80);
