@@ -126,7 +126,7 @@ static const char kStatus[] =
 static const char kContext[] =
     ",\"ok\":true,\"data\":{\"active\":\"/bench/notes/a.md\",\"commands\":[\"file.openTodayNote\","
     "\"view.toggleSidebar\"],\"degraded\":false,\"folder\":\"/bench/notes\",\"selection\":{\"end\":12,"
-    "\"start\":3},\"tabs\":[\"/bench/notes/a.md\",\"/bench/notes/b.md\"],\"version\":\"0.15.6\","
+    "\"start\":3},\"tabs\":[\"/bench/notes/a.md\",\"/bench/notes/b.md\"],\"version\":\"" ELMPAD_VERSION "\","
     "\"visibleHeading\":\"Plan\"}}\n";
 static const char kOk[] = ",\"ok\":true}\n";
 

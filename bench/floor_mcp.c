@@ -182,7 +182,7 @@ int main(void) {
       reply_head(id, id_n);
       puts_(&out,
             "{\"capabilities\":{\"tools\":{}},\"protocolVersion\":\"2025-06-18\","
-            "\"serverInfo\":{\"name\":\"elmpad\",\"version\":\"0.15.6\"}}}\n");
+            "\"serverInfo\":{\"name\":\"elmpad\",\"version\":\"" ELMPAD_VERSION "\"}}}\n");
     } else if (method_n == 4 && memcmp(method, "ping", 4) == 0) {
       reply_head(id, id_n);
       puts_(&out, "{}}\n");
