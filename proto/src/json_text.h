@@ -26,7 +26,7 @@ std::string compact(const json& value);
 
 /// JSON text of one string, with the standard escapes. Fails with the
 /// library's message when `text` is not valid UTF-8.
-std::expected<std::string, std::string> json_string(std::string_view text);
+[[nodiscard]] std::expected<std::string, std::string> json_string(std::string_view text);
 
 struct ParseOptions {
   /// When set, receives the location of every object in which a key was
@@ -42,7 +42,7 @@ struct ParseOptions {
 /// else after it (a NUL byte included) is an error. The error is
 /// the parser's description of the fault (with its position), or a sentence
 /// naming excessive nesting.
-std::expected<json, std::string> parse_json(std::string_view text, ParseOptions options = {});
+[[nodiscard]] std::expected<json, std::string> parse_json(std::string_view text, ParseOptions options = {});
 
 /// The text of the number found in the JSON text `text` at the member path
 /// `path` (keys from the top-level object down), exactly as written: the
@@ -50,6 +50,6 @@ std::expected<json, std::string> parse_json(std::string_view text, ParseOptions 
 /// 123456789012345678901234567890 and respell 1e2 or -0. Nothing when that
 /// member is missing or not a number, or `text` is not JSON. When a key is
 /// given twice, the last one counts, as in the parsed value.
-std::optional<std::string> number_text_at(std::string_view text, std::initializer_list<std::string_view> path);
+[[nodiscard]] std::optional<std::string> number_text_at(std::string_view text, std::initializer_list<std::string_view> path);
 
 }  // namespace elmpad

@@ -23,10 +23,10 @@ std::string_view opens_as_table_text();
 
 /// The lowercased entries of one column of the parsed table, or the name of
 /// the violated load check.
-std::expected<std::vector<std::string>, std::string> column(const json& table, std::string_view name);
+[[nodiscard]] std::expected<std::vector<std::string>, std::string> column(const json& table, std::string_view name);
 
 /// Builds a table from text; fails naming the first violated load check.
-std::expected<OpensAsTable, std::string> load_opens_as_table(std::string_view text);
+[[nodiscard]] std::expected<OpensAsTable, std::string> load_opens_as_table(std::string_view text);
 
 /// The built-in table, built on first use; safe under concurrent first calls.
 const OpensAsTable& table();

@@ -15,6 +15,6 @@ enum class Outcome {
 std::string_view outcome_text(Outcome outcome);
 
 /// The outcome a wire string names, if any.
-std::optional<Outcome> outcome_from_text(std::string_view text);
+[[nodiscard]] std::optional<Outcome> outcome_from_text(std::string_view text);
 
 }  // namespace elmpad

@@ -45,14 +45,14 @@ class JsonIndex {
   /// in a way left to parse_json (a key repeated in an object, a byte order
   /// mark, deep nesting, a text of 4 GiB or more): the caller then parses
   /// the text, and parse_json decides and words the fault.
-  static std::optional<JsonIndex> scan(std::string_view text);
+  [[nodiscard]] static std::optional<JsonIndex> scan(std::string_view text);
 
   Kind kind(NodeId n) const { return nodes_[n].kind; }
   /// The value of member `key` of object `object`, or nullopt.
-  std::optional<NodeId> member(std::string_view text, NodeId object, std::string_view key) const;
+  [[nodiscard]] std::optional<NodeId> member(std::string_view text, NodeId object, std::string_view key) const;
   /// A number written as a non-negative integer that fits in 64 bits: what
   /// the library keeps as an unsigned number.
-  std::optional<std::uint64_t> as_u64(std::string_view text, NodeId n) const;
+  [[nodiscard]] std::optional<std::uint64_t> as_u64(std::string_view text, NodeId n) const;
   /// The text that value `n` is written as.
   std::string_view raw(std::string_view text, NodeId n) const {
     return text.substr(nodes_[n].begin, nodes_[n].end - nodes_[n].begin);
@@ -115,7 +115,7 @@ class RawJson {
   RawJson(std::string text, JsonIndex index, JsonIndex::NodeId node)
       : text_(std::move(text)), index_(std::move(index)), node_(node) {}
 
-  bool is_object() const { return index_.kind(node_) == JsonIndex::Kind::kObject; }
+  [[nodiscard]] bool is_object() const { return index_.kind(node_) == JsonIndex::Kind::kObject; }
   /// Sets member `key` of this object (which it must be) to a compact JSON
   /// text, replacing the member the text has under that key.
   void set_member(std::string key, std::string compact_value) {

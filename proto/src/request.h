@@ -90,6 +90,6 @@ const char* cmd_tag(const Cmd& cmd);
 
 /// The request as one compact JSON line ending in "\n". Fails, with the JSON
 /// library's message, only when a string is not valid UTF-8.
-std::expected<std::string, std::string> encode_request(const Request& request);
+[[nodiscard]] std::expected<std::string, std::string> encode_request(const Request& request);
 
 }  // namespace elmpad

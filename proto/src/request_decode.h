@@ -22,6 +22,6 @@ struct RequestError {
 /// allowed). Keys the command does not know are ignored; a key given twice,
 /// a missing required field, a field of the wrong type, an unknown command
 /// or a protocol version other than 1 is an error.
-std::expected<Request, RequestError> decode_request(std::string_view line);
+[[nodiscard]] std::expected<Request, RequestError> decode_request(std::string_view line);
 
 }  // namespace elmpad

@@ -44,7 +44,7 @@ inline constexpr std::string_view kNoVariantMessage =
 
 /// Decodes one line (its line feed and surrounding whitespace allowed). Fails
 /// with the parser's message for bad JSON, or kNoVariantMessage.
-std::expected<ServerMsg, std::string> decode_server_msg(std::string_view line);
+[[nodiscard]] std::expected<ServerMsg, std::string> decode_server_msg(std::string_view line);
 
 /// A Response read without building a tree. Only the plain case is read
 /// this way: an object with an unsigned "id", "ok" true and "error" absent
@@ -56,7 +56,7 @@ struct OkResponse {
 
 /// The OkResponse `line` is, given its index; nullopt for every other line,
 /// which is then decode_server_msg's to read.
-std::optional<OkResponse> ok_response(std::string_view line, const JsonIndex& index);
+[[nodiscard]] std::optional<OkResponse> ok_response(std::string_view line, const JsonIndex& index);
 
 /// `error` as the JSON object callers report: {"code":…,"params":{…}}.
 json error_body_json(const ErrorBody& error);

@@ -40,7 +40,7 @@ inline std::size_t utf8_sequence_length(std::string_view s, std::size_t i, std::
 }
 
 /// Whether `bytes` is well-formed UTF-8.
-bool is_utf8(std::string_view bytes);
+[[nodiscard]] bool is_utf8(std::string_view bytes);
 
 /// `bytes` with every ill-formed sequence replaced by U+FFFD (one replacement
 /// per maximal ill-formed subpart, as the Unicode standard recommends).
