@@ -5,6 +5,7 @@
 namespace elmpad {
 
 Result<AppAnswer> ask_in_front(std::vector<Cmd> commands, BringForward when) {
+  // A launch writes its notice to standard error at once, ahead of the result.
   auto app = connect_or_launch_app();
   if (!app) return std::unexpected(std::move(app).error());
   auto bring_forward = [&app] {

@@ -1,6 +1,6 @@
 // What a command hands back instead of printing: what it achieved, or why it
-// failed. run_command renders it once, in the format asked for, and takes
-// the exit status from it.
+// failed. render() prints it once, in the format asked for, and takes the
+// exit status from it.
 #pragma once
 
 #include <expected>
