@@ -25,10 +25,10 @@ struct AppAnswer {
   Answer answer;    // to the last request sent
 };
 
-/// Sends `commands` as requests 1, 2, … in order, each once the previous one
-/// was accepted: a refusal ends the sequence and is the answer handed back,
-/// and the remaining requests are not sent. Fails as connect_or_launch_app,
-/// send and read_response fail.
+/// Sends `commands` (at least one) as requests 1, 2, … in order, each once
+/// the previous one was accepted: a refusal ends the sequence and is the
+/// answer handed back, and the remaining requests are not sent. Fails as
+/// connect_or_launch_app, send and read_response fail.
 Result<AppAnswer> ask_in_front(std::vector<Cmd> commands, BringForward when);
 
 /// A refused answer as a failure under `code`: the app's error value as its

@@ -35,6 +35,8 @@ int render(const CommandResult& result, bool json_output) {
   } else if (!result->text.empty()) {
     written = print_out(result->text);
   }
+  // What the user asked for did not reach them (a full disk, a closed pipe):
+  // that is no success, whatever the command itself achieved.
   if (result->status == 0 && !written) {
     print_err("elmpad: cannot write to standard output: " + RunErr::from_errno("", written.error()).message + "\n");
     return kExitFailed;
