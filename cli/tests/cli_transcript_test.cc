@@ -7,6 +7,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "app/version.h"
 #include "cli/usage.h"
 #include "case_file.h"
 #include "fake_app.h"
@@ -87,6 +88,7 @@ TEST_P(Transcript, Runs) {
   const std::string cwd = home.make_dir("w");
   auto expand = [&](const std::string& text) {
     std::string out = replace_all(text, "$USAGE", std::string(kUsage));
+    out = replace_all(out, "$VERSION", kVersion);
     out = replace_all(out, "$CWD", cwd);
     out = replace_all(out, "$PPID", std::to_string(::getpid()));
     return replace_all(out, "$HOME", home.path());

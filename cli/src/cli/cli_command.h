@@ -36,6 +36,6 @@ using CliCommand = std::variant<cli::Help, cli::Version, cli::Mcp, cli::Status, 
                                 cli::UsageError>;
 
 /// Parses the arguments that follow the program name.
-CliCommand parse(const std::vector<std::string>& args);
+[[nodiscard]] CliCommand parse(const std::vector<std::string>& args);
 
 }  // namespace elmpad

@@ -1,10 +1,10 @@
 #include "cli/open_command.h"
 
-#include "app/exchange.h"
-#include "app/launch.h"
-#include "cli/output.h"
-#include "cli/parent_name.h"
+#include <algorithm>
+
 #include "app/path_text.h"
+#include "cli/ask_in_front.h"
+#include "cli/parent_name.h"
 #include "opens_as.h"
 #include "utf8.h"
 
@@ -25,116 +25,50 @@ bool names_folder(const std::string& cwd, const std::string& arg) {
   return false;
 }
 
-// The error value of a refusal as its JSON text, or `fallback` when the
-// application gave no reason.
-std::string refusal_text(const Answer& answer, const char* fallback) {
-  return answer.payload ? compact(*answer.payload) : fallback;
-}
-
-int open_folder(const std::string& path, bool json_output) {
-  auto app = connect_or_launch_app();
-  if (!app) {
-    fail(json_output, app.error());
-    return 1;
-  }
-  Connection& conn = app->conn;
+CommandResult open_folder(const std::string& path) {
   const std::string text = path_text(path);
-  if (auto sent = send(conn.socket.get(), Request{.id = 1, .cmd = cmd::OpenFolder{text}}); !sent) {
-    fail(json_output, sent.error());
-    return 1;
-  }
   // The window for the folder is on its way: bring a running app forward now,
   // whatever the answer says.
-  if (!app->launched) perform_activation(kAppName);
-  auto answer = read_response(conn.reader, 1);
-  if (!answer) {
-    fail(json_output, answer.error());
-    return 1;
-  }
-  if (!answer->ok) {
-    fail(json_output, RunErr{"OPEN_FOLDER_FAILED", refusal_text(*answer, "open folder failed")});
-    return 1;
-  }
-  if (json_output) print_success(json{{"folder", text}});
-  return 0;
+  auto asked = ask_in_front({cmd::OpenFolder{text}}, BringForward::kOnceSent);
+  if (!asked) return failed(std::move(asked).error());
+  if (!asked->answer.ok) return failed(refusal(asked->answer, "OPEN_FOLDER_FAILED", "open folder failed"));
+  return Done{.data = json{{"folder", text}}};
 }
 
-int open_files(const std::vector<std::string>& paths, bool wait, bool json_output,
-               const std::optional<std::string>& source) {
-  auto app = connect_or_launch_app();
-  if (!app) {
-    fail(json_output, app.error());
-    return 1;
-  }
-  Connection& conn = app->conn;
+CommandResult open_files(const std::vector<std::string>& paths, bool wait, const std::optional<std::string>& source) {
+  std::vector<Cmd> commands;
   json opened = json::array();
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    const std::uint64_t id = i + 1;
-    std::string text = path_text(paths[i]);
-    Request request{.id = id, .cmd = cmd::Open{.path = text, .wait = wait, .source = source}};
-    if (auto sent = send(conn.socket.get(), request); !sent) {
-      fail(json_output, sent.error());
-      return 1;
-    }
-    auto answer = read_response(conn.reader, id);
-    if (!answer) {
-      fail(json_output, answer.error());
-      return 1;
-    }
-    // Files already opened stay open; the rest are not sent.
-    if (!answer->ok) {
-      fail(json_output, RunErr{"OPEN_FAILED", refusal_text(*answer, "open failed")});
-      return 1;
-    }
+  for (const auto& path : paths) {
+    std::string text = path_text(path);
+    commands.push_back(cmd::Open{.path = text, .wait = wait, .source = source});
     opened.push_back(std::move(text));
   }
-  if (!app->launched) perform_activation(kAppName);
+  // Files already opened stay open; the rest are not sent.
+  auto asked = ask_in_front(std::move(commands), BringForward::kOnceAccepted);
+  if (!asked) return failed(std::move(asked).error());
+  if (!asked->answer.ok) return failed(refusal(asked->answer, "OPEN_FAILED", "open failed"));
+  if (!wait) return Done{.data = json{{"opened", std::move(opened)}}};
 
-  if (!wait) {
-    if (json_output) print_success(json{{"opened", std::move(opened)}});
-    return 0;
-  }
-  auto outcome = read_event(conn.reader);
-  if (!outcome) {
-    fail(json_output, outcome.error());
-    return 1;
-  }
-  if (json_output) print_success(json{{"outcome", outcome_text(*outcome)}});
-  return *outcome == Outcome::kDiscarded ? 3 : 0;
+  auto outcome = read_event(asked->conn.reader);
+  if (!outcome) return failed(std::move(outcome).error());
+  return Done{.data = json{{"outcome", outcome_text(*outcome)}},
+              .status = *outcome == Outcome::kDiscarded ? kExitDiscarded : 0};
 }
 
 }  // namespace
 
-int open(const std::vector<std::string>& files, bool wait, bool json_output,
-         const std::optional<std::string>& source) {
+CommandResult open_paths(const std::vector<std::string>& files, bool wait, const std::optional<std::string>& source) {
   auto cwd = current_dir();
-  if (!cwd) {
-    fail(json_output, cwd.error());
-    return 1;
-  }
+  if (!cwd) return failed(std::move(cwd).error());
 
-  bool folder = false;
-  for (const auto& arg : files) {
-    if (names_folder(*cwd, arg)) {
-      folder = true;
-      break;
-    }
-  }
-  if (folder) {
-    if (files.size() > 1) {
-      print_err("elmpad: a folder must be opened on its own, not alongside files\n");
-      return 2;
-    }
-    if (wait) {
-      print_err("elmpad: --wait does not apply to a folder\n");
-      return 2;
-    }
+  if (std::ranges::any_of(files, [&](const std::string& arg) { return names_folder(*cwd, arg); })) {
+    if (files.size() > 1) return misuse("a folder must be opened on its own, not alongside files");
+    if (wait) return misuse("--wait does not apply to a folder");
     const std::string path = absolute_path(*cwd, files.front());
     if (file_kind(path) != FileKind::kDirectory) {
-      fail(json_output, RunErr{"DIR_NOT_FOUND", "directory not found: " + files.front()});
-      return 1;
+      return failed(RunErr{"DIR_NOT_FOUND", "directory not found: " + files.front()});
     }
-    return open_folder(path, json_output);
+    return open_folder(path);
   }
 
   std::vector<std::string> paths;
@@ -147,12 +81,11 @@ int open(const std::vector<std::string>& files, bool wait, bool json_output,
   if (source) label = utf8_lossy(*source);
   if (wait) {
     if (opens_as(paths.front()) == OpensAs::kImage) {
-      print_err("elmpad: --wait does not apply to an image (it opens read-only in the viewer)\n");
-      return 2;
+      return misuse("--wait does not apply to an image (it opens read-only in the viewer)");
     }
     if (!source) label = parent_name();
   }
-  return open_files(paths, wait, json_output, label);
+  return open_files(paths, wait, label);
 }
 
 }  // namespace elmpad

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_result.h"
+
 namespace elmpad {
 
-/// Returns the exit status (0, 1, 2 or 3).
-int open(const std::vector<std::string>& files, bool wait, bool json_output,
-         const std::optional<std::string>& source);
+/// Opens `files` in the app, or the one folder among them as a workspace.
+/// Under `wait`, the result is the session's outcome once its tab closed.
+CommandResult open_paths(const std::vector<std::string>& files, bool wait, const std::optional<std::string>& source);
 
 }  // namespace elmpad

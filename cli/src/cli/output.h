@@ -1,35 +1,18 @@
-// How the command line reports: failures as an "elmpad: " line on standard
-// error or a JSON failure line on standard output, successes as a JSON
-// envelope under --json.
+// How the command line reports a command's result: a success as text or,
+// under --json, one envelope line on standard output; a failure as an
+// "elmpad: " line on standard error or, under --json, a JSON failure line on
+// standard output. The only place the command line prints, but for the
+// launch notice, which connect_or_launch writes as the launch starts: the
+// user reads it during the seconds the app takes to come up.
 #pragma once
 
-#include <string_view>
-
-#include "app/error_envelope.h"
-#include "app/run_err.h"
-#include "json_text.h"
+#include "cli/command_result.h"
 
 namespace elmpad {
 
-/// {"data":…,"ok":true}
-json success_envelope(json data);
-
-/// Reports `err` (text on standard error, or the JSON failure line on
-/// standard output); the caller then exits 1.
-void fail(bool json_output, const RunErr& err);
-
-/// Prints the success envelope around `data` as one line on standard output.
-void print_success(json data);
-
-/// Writes `text` to standard output. A failed write is remembered for
-/// stdout_error(): the front end must not report success for output that
-/// never arrived.
-void print_out(std::string_view text);
-/// Writes `text` to standard error, ignoring failures (there is nowhere left
-/// to report them).
-void print_err(std::string_view text);
-
-/// The errno of the first failed write to standard output, or 0.
-int stdout_error();
+/// Prints `result` and returns the exit status. Output that could not be
+/// written turns a success into a failure: the user never got what they
+/// asked for.
+[[nodiscard]] int render(const CommandResult& result, bool json_output);
 
 }  // namespace elmpad

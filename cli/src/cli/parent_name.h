@@ -12,10 +12,10 @@ namespace elmpad {
 /// The label for `ps -o comm=` output: the trimmed text read as a path, its
 /// last component; the whole trimmed text when it has none ("/", "x/..");
 /// nothing when the text is empty. Bytes that are not UTF-8 become U+FFFD.
-std::optional<std::string> label_from_ps_output(std::string_view output);
+[[nodiscard]] std::optional<std::string> label_from_ps_output(std::string_view output);
 
 /// Runs `ps -o comm= -p <parent pid>` from PATH and labels its output;
 /// nothing when `ps` cannot be started.
-std::optional<std::string> parent_name();
+[[nodiscard]] std::optional<std::string> parent_name();
 
 }  // namespace elmpad

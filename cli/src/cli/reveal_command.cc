@@ -1,61 +1,43 @@
 #include "cli/reveal_command.h"
 
-#include "app/exchange.h"
-#include "app/launch.h"
-#include "cli/output.h"
 #include "app/path_text.h"
+#include "cli/ask_in_front.h"
 #include "utf8.h"
 
 namespace elmpad {
+namespace {
 
-int reveal(const std::string& file, const std::optional<std::string>& heading, bool json_output) {
+bool is_heading_not_found(const Answer& answer) {
+  if (!answer.payload || !answer.payload->is_object()) return false;
+  auto code = answer.payload->find("code");
+  return code != answer.payload->end() && code->is_string() &&
+         code->get_ref<const std::string&>() == "HEADING_NOT_FOUND";
+}
+
+}  // namespace
+
+CommandResult reveal_heading(const std::string& file, const std::optional<std::string>& heading) {
   auto cwd = current_dir();
-  if (!cwd) {
-    fail(json_output, cwd.error());
-    return 1;
-  }
+  if (!cwd) return failed(std::move(cwd).error());
   const std::string path = absolute_path(*cwd, file);
-  if (file_kind(path) == FileKind::kDirectory) {
-    print_err("elmpad: '" + file + "' is a directory\n");
-    return 2;
-  }
+  if (file_kind(path) == FileKind::kDirectory) return misuse("'" + file + "' is a directory");
 
-  auto app = connect_or_launch_app();
-  if (!app) {
-    fail(json_output, app.error());
-    return 1;
-  }
-  Connection& conn = app->conn;
   const std::string text = path_text(path);
   // The heading is passed through for the app to match; one typed with bytes
   // that are not UTF-8 is converted like a path rather than refused.
   std::optional<std::string> heading_text;
   if (heading) heading_text = utf8_lossy(*heading);
-  if (auto sent = send(conn.socket.get(), Request{.id = 1, .cmd = cmd::Reveal{text, heading_text}}); !sent) {
-    fail(json_output, sent.error());
-    return 1;
+  // Even a heading that is not found leaves the file open: bring a running
+  // app forward before the answer.
+  auto asked = ask_in_front({cmd::Reveal{text, heading_text}}, BringForward::kOnceSent);
+  if (!asked) return failed(std::move(asked).error());
+  const Answer& answer = asked->answer;
+  if (answer.ok) return Done{.data = json{{"revealed", text}}};
+  if (is_heading_not_found(answer)) {
+    return failed(RunErr{"HEADING_NOT_FOUND",
+                         "heading not found: '" + heading.value_or("") + "' (file opened, viewport unchanged)"});
   }
-  if (!app->launched) perform_activation(kAppName);
-  auto answer = read_response(conn.reader, 1);
-  if (!answer) {
-    fail(json_output, answer.error());
-    return 1;
-  }
-  if (answer->ok) {
-    if (json_output) print_success(json{{"revealed", text}});
-    return 0;
-  }
-  const json* code = nullptr;
-  if (answer->payload && answer->payload->is_object()) {
-    if (auto it = answer->payload->find("code"); it != answer->payload->end()) code = &*it;
-  }
-  if (code != nullptr && code->is_string() && code->get_ref<const std::string&>() == "HEADING_NOT_FOUND") {
-    fail(json_output, RunErr{"HEADING_NOT_FOUND", "heading not found: '" + heading.value_or("") +
-                                                      "' (file opened, viewport unchanged)"});
-    return 1;
-  }
-  fail(json_output, RunErr{"REVEAL_FAILED", answer->payload ? compact(*answer->payload) : "reveal failed"});
-  return 1;
+  return failed(refusal(answer, "REVEAL_FAILED", "reveal failed"));
 }
 
 }  // namespace elmpad

@@ -4,9 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "cli/command_result.h"
+
 namespace elmpad {
 
-/// Returns the exit status (0, 1 or 2).
-int reveal(const std::string& file, const std::optional<std::string>& heading, bool json_output);
+/// Opens `file` in the app and scrolls to `heading`, if one is given.
+CommandResult reveal_heading(const std::string& file, const std::optional<std::string>& heading);
 
 }  // namespace elmpad

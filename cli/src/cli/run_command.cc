@@ -17,36 +17,33 @@ struct Overload : F... {
   using F::operator()...;
 };
 
-}  // namespace
-
-int run_command(const CliCommand& command) {
-  int status = std::visit(
+CommandResult result_of(const CliCommand& command) {
+  return std::visit(
       Overload{
-          [](const cli::UsageError& e) {
-            print_err("elmpad: " + e.message + "\n\n" + std::string(kUsage) + "\n");
-            return 2;
-          },
-          [](const cli::Help&) {
-            print_out(std::string(kUsage) + "\n");
-            return 0;
-          },
-          [](const cli::Version&) {
-            print_out(std::string("elmpad ") + kVersion + "\n");
-            return 0;
-          },
-          [](const cli::Mcp&) -> int { std::unreachable(); },  // main.cc serves it
-          [](const cli::Status& c) { return status_command(c.json); },
-          [](const cli::Reveal& c) { return reveal(c.file, c.heading, c.json); },
-          [](const cli::Open& c) { return open(c.files, c.wait, c.json, c.source); },
+          // The usage follows the message, under --json too: a person has
+          // to fix the command line.
+          [](const cli::UsageError& e) -> CommandResult { return misuse(e.message + "\n\n" + std::string(kUsage)); },
+          [](const cli::Help&) -> CommandResult { return Done{.text = std::string(kUsage) + "\n"}; },
+          [](const cli::Version&) -> CommandResult { return Done{.text = std::string("elmpad ") + kVersion + "\n"}; },
+          [](const cli::Mcp&) -> CommandResult { std::unreachable(); },  // main.cc serves it
+          [](const cli::Status&) { return show_status(); },
+          [](const cli::Reveal& c) { return reveal_heading(c.file, c.heading); },
+          [](const cli::Open& c) { return open_paths(c.files, c.wait, c.source); },
       },
       command);
-  // What the user asked for did not reach them (a full disk, a closed pipe):
-  // that is no success, whatever the command itself achieved.
-  if (status == 0 && stdout_error() != 0) {
-    print_err("elmpad: cannot write to standard output: " + RunErr::from_errno("", stdout_error()).message + "\n");
-    return 1;
-  }
-  return status;
 }
+
+bool json_output(const CliCommand& command) {
+  return std::visit(
+      [](const auto& c) {
+        if constexpr (requires { c.json; }) return c.json;
+        return false;
+      },
+      command);
+}
+
+}  // namespace
+
+int run_command(const CliCommand& command) { return render(result_of(command), json_output(command)); }
 
 }  // namespace elmpad

@@ -1,15 +1,13 @@
 // `elmpad status`: one request to a running application; never launches it.
 #pragma once
 
-#include "json_text.h"
+#include "cli/command_result.h"
 
 namespace elmpad {
 
-/// Returns the exit status (0, or 1 on failure).
-int status_command(bool json_output);
-
-/// The human form: the running line, then folder, active and tabs when the
-/// value holds them as strings.
-void print_status_human(const json& status);
+/// What the app reports of itself, or that it is not running. As text: the
+/// running line, then folder, active and tabs when the report holds them as
+/// strings.
+CommandResult show_status();
 
 }  // namespace elmpad
