@@ -112,8 +112,11 @@ std::size_t FakeApp::connections_open() const {
   return open_fds_.size();
 }
 
-Action FakeApp::next_action(const std::string& cmd) {
+Action FakeApp::record_and_take_action(const std::string& line, const std::string& cmd) {
   std::lock_guard lock(mu_);
+  received_.push_back(line);
+  if (!log_.empty()) std::ofstream(log_, std::ios::app | std::ios::binary) << line;
+  changed_.notify_all();
   auto it = script_.find(cmd);
   if (it == script_.end() || it->second.empty()) return Action{.lines = {R"({"id":{id},"ok":true})"}};
   Action action = std::move(it->second.front());
@@ -167,13 +170,9 @@ void FakeApp::serve(int fd) {
       if (auto c = parsed->find("cmd"); c != parsed->end() && c->is_string()) cmd = c->get<std::string>();
       if (auto i = parsed->find("id"); i != parsed->end()) id = i->dump();
     }
-    {
-      std::lock_guard lock(mu_);
-      received_.push_back(line);
-      if (!log_.empty()) std::ofstream(log_, std::ios::app | std::ios::binary) << line;
-      changed_.notify_all();
-    }
-    Action action = next_action(cmd);
+    // The request is seen and its action taken in one step: a test that saw
+    // this request must not see a later connection take its action.
+    Action action = record_and_take_action(line, cmd);
     auto write_lines = [&](const std::vector<std::string>& lines) {
       for (const auto& l : lines) (void)write_all(fd, replace_id(l, id) + (action.raw ? "" : "\n"));
     };

@@ -65,7 +65,7 @@ class FakeApp {
   void accept_loop();
   void serve(int fd);
   bool wait_for_release(int fd);
-  Action next_action(const std::string& cmd);
+  Action record_and_take_action(const std::string& line, const std::string& cmd);
 
   std::string path_;
   std::string log_;
