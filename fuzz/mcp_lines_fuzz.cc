@@ -11,6 +11,7 @@
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
 #include "mcp/session.h"
+#include "mcp/tool_table.h"
 #include "support.h"
 #include "utf8.h"
 
@@ -89,6 +90,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     elmpad::mcp::SESSION_CONN.socket.reset();
   }
 
+  // As the server runs a tool, but on this thread.
+  elmpad::mcp::ToolRunner run_tool = [](const elmpad::mcp::RequestId& id, const std::string& name,
+                                        const json& arguments) {
+    elmpad::mcp::InFlightScope in_flight(id);
+    return elmpad::mcp::call_tool(name, arguments);
+  };
   elmpad::LineReader reader{elmpad::UniqueFd(elmpad::fuzz::stream_of(client))};
   std::optional<elmpad::mcp::RequestId> last_request;
   while (true) {
@@ -108,12 +115,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // would give them.
     if (!elmpad::mcp::is_blank(line)) {
       if (auto quick = elmpad::mcp::quick_reply(line)) {
-        auto careful = elmpad::mcp::careful_reply(line);
+        auto careful = elmpad::mcp::careful_reply(line, run_tool);
         check(quick->has_value() == careful.has_value() && (!careful || (*quick)->text() == careful->text()),
               "a line answered from its checked text gets the parser's reply");
       }
     }
-    if (auto reply = elmpad::mcp::handle_line(line)) {
+    if (auto reply = elmpad::mcp::handle_line(line, run_tool)) {
       check_reply(line, reply->text());
       if (auto request = elmpad::parse_json(line); request && request->contains("id")) {
         last_request = elmpad::mcp::read_request_id(line, (*request)["id"], {"id"});

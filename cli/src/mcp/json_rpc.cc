@@ -4,8 +4,6 @@
 #include <string>
 
 #include "app/version.h"
-#include "mcp/call_tool.h"
-#include "mcp/in_flight.h"
 #include "mcp/tool_catalogue.h"
 #include "raw_json.h"
 
@@ -33,19 +31,14 @@ Reply result_reply(std::string_view id, SplicedText result) {
   return result;
 }
 
-Reply tools_call(const RequestId& id, const json& params, const std::function<void()>& before_tool) {
+Reply tools_call(const RequestId& id, const json& params, const ToolRunner& run_tool) {
   std::string name;
   json arguments = json::object();
   if (params.is_object()) {
     if (auto it = params.find("name"); it != params.end() && it->is_string()) name = it->get<std::string>();
     if (auto it = params.find("arguments"); it != params.end()) arguments = *it;
   }
-  if (before_tool) before_tool();
-  ToolOutcome outcome;
-  {
-    InFlightScope in_flight(id);
-    outcome = call_tool(name, arguments);
-  }
+  ToolOutcome outcome = run_tool(id, name, arguments);
   if (auto* error = std::get_if<ProtocolError>(&outcome)) {
     return rpc_error(id, error->code, std::move(error->message));
   }
@@ -61,14 +54,14 @@ const std::string& tools_list_result() {
 
 struct Method {
   std::string_view name;
-  Reply (*answer)(const RequestId& id, const json& params, const std::function<void()>& before_tool);
+  Reply (*answer)(const RequestId& id, const json& params, const ToolRunner& run_tool);
 };
 
-using Hook = const std::function<void()>&;
+using Runner = const ToolRunner&;
 constexpr std::array<Method, 4> kMethods = {{
-    {"ping", [](const RequestId& id, const json&, Hook) { return rpc_result(id, {"{}"}); }},
-    {"initialize", [](const RequestId& id, const json& params, Hook) { return rpc_result(id, {initialize_result(params)}); }},
-    {"tools/list", [](const RequestId& id, const json&, Hook) { return rpc_result(id, {tools_list_result()}); }},
+    {"ping", [](const RequestId& id, const json&, Runner) { return rpc_result(id, {"{}"}); }},
+    {"initialize", [](const RequestId& id, const json& params, Runner) { return rpc_result(id, {initialize_result(params)}); }},
+    {"tools/list", [](const RequestId& id, const json&, Runner) { return rpc_result(id, {tools_list_result()}); }},
     {"tools/call", tools_call},
 }};
 
@@ -119,10 +112,10 @@ bool is_blank(std::string_view line) {
   return true;
 }
 
-std::optional<Reply> handle_line(std::string_view line, const std::function<void()>& before_tool) {
+std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_tool) {
   if (is_blank(line)) return std::nullopt;
   if (auto reply = quick_reply(line)) return std::move(*reply);
-  return careful_reply(line, before_tool);
+  return careful_reply(line, run_tool);
 }
 
 std::optional<std::optional<Reply>> quick_reply(std::string_view line) {
@@ -165,7 +158,7 @@ std::optional<std::optional<Reply>> quick_reply(std::string_view line) {
   return std::nullopt;  // tool calls and unknown methods
 }
 
-std::optional<Reply> careful_reply(std::string_view line, const std::function<void()>& before_tool) {
+std::optional<Reply> careful_reply(std::string_view line, const ToolRunner& run_tool) {
   auto message = parse_json(line);
   if (!message) return rpc_error(RequestId(), kParseError, parse_error_message(std::move(message).error()));
   // Only an object can carry an id; batches and bare values are dropped.
@@ -178,7 +171,7 @@ std::optional<Reply> careful_reply(std::string_view line, const std::function<vo
   json params;
   if (auto it = message->find("params"); it != message->end()) params = std::move(*it);
   for (const auto& entry : kMethods) {
-    if (entry.name == method) return entry.answer(id, params, before_tool);
+    if (entry.name == method) return entry.answer(id, params, run_tool);
   }
   return rpc_error(id, kMethodNotFound, "method not found: " + method);
 }

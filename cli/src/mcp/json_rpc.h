@@ -1,6 +1,7 @@
 // JSON-RPC 2.0 for the MCP server: the two response shapes and handle_line,
-// which turns one incoming line into its reply. No threads, no stdio here;
-// the server loop does the reading and writing.
+// which turns one incoming line into its reply. No threads, no stdio and no
+// tool run here: the server does the reading and writing, and hands in the
+// runner that runs a tool.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "json_text.h"
 #include "mcp/in_flight.h"
+#include "mcp/tool_result.h"
 #include "raw_json.h"
 
 namespace elmpad::mcp {
@@ -24,26 +26,30 @@ inline constexpr std::int64_t kMethodNotFound = -32601;
 using Reply = SplicedText;
 
 /// {"id":…,"jsonrpc":"2.0","result":…}, the result given as compact JSON text.
-Reply rpc_result(const RequestId& id, SplicedText result);
+[[nodiscard]] Reply rpc_result(const RequestId& id, SplicedText result);
 /// {"error":{"code":…,"message":…},"id":…,"jsonrpc":"2.0"}
-Reply rpc_error(const RequestId& id, std::int64_t code, std::string message);
+[[nodiscard]] Reply rpc_error(const RequestId& id, std::int64_t code, std::string message);
+
+/// Runs one tools/call for handle_line: the request's id, the tool's name
+/// (empty when the call gives none) and its arguments. The caller decides
+/// what surrounds the tool: which thread, the in-flight record.
+using ToolRunner = std::function<ToolOutcome(const RequestId& id, const std::string& name, const json& arguments)>;
 
 /// The reply to one line (its line feed and carriage return already
 /// removed), or nothing for blank lines and notifications. A number id is
-/// echoed as the client wrote it. A tools/call runs the tool here, marked in
-/// flight for its whole duration; `before_tool` runs just before, since a
-/// tool may block for minutes.
-std::optional<Reply> handle_line(std::string_view line, const std::function<void()>& before_tool = {});
+/// echoed as the client wrote it. A tools/call is answered with what
+/// `run_tool` gives, and only it may block.
+[[nodiscard]] std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_tool);
 
 /// The two ways handle_line answers a line that is not blank, apart so that
 /// tests can hold them to the same replies. The quick way reads the common
 /// lines (ping, initialize, tools/list, notifications) from the line's
-/// checked text, and declines (nullopt) every line that needs the parser;
-/// the careful way parses every line.
-std::optional<std::optional<Reply>> quick_reply(std::string_view line);
-std::optional<Reply> careful_reply(std::string_view line, const std::function<void()>& before_tool = {});
+/// checked text, and declines (nullopt) every line that needs the parser,
+/// tool calls included; the careful way parses every line.
+[[nodiscard]] std::optional<std::optional<Reply>> quick_reply(std::string_view line);
+[[nodiscard]] std::optional<Reply> careful_reply(std::string_view line, const ToolRunner& run_tool);
 
 /// Whether `line` holds only Unicode white space (or nothing).
-bool is_blank(std::string_view line);
+[[nodiscard]] bool is_blank(std::string_view line);
 
 }  // namespace elmpad::mcp

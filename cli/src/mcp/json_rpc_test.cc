@@ -10,7 +10,7 @@ namespace {
 
 // Replies are compared as the exact line the server writes.
 std::string reply_to(std::string_view line) {
-  auto reply = handle_line(line);
+  auto reply = handle_line(line, {});
   return reply ? reply->text() : "<none>";
 }
 
@@ -26,7 +26,7 @@ TEST(HandleLine, MalformedLinesGetAParseErrorWithNullId) {
                              for (int i = 0; i < 50000; ++i) text += "é";
                              return text;
                            }()}) {
-    auto reply = handle_line(line);
+    auto reply = handle_line(line, {});
     ASSERT_TRUE(reply.has_value());
     std::string text = reply->text();
     EXPECT_TRUE(text.starts_with(R"({"error":{"code":-32700,"message":"parse error: )")) << text;

@@ -18,6 +18,7 @@
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
 #include "mcp/session.h"
+#include "mcp/tool_table.h"
 #include "utf8.h"
 
 namespace elmpad::mcp {
@@ -27,7 +28,7 @@ namespace {
 // /dev/null and write to standard error: a child such as `open -a` inherits
 // those, so it can neither take the client's input nor write into the
 // protocol.
-bool take_protocol_streams(UniqueFd& input, UniqueFd& output) {
+[[nodiscard]] bool take_protocol_streams(UniqueFd& input, UniqueFd& output) {
   auto in = dup_cloexec(STDIN_FILENO);
   auto out = dup_cloexec(STDOUT_FILENO);
   if (!in || !out) return false;
@@ -46,14 +47,14 @@ bool take_protocol_streams(UniqueFd& input, UniqueFd& output) {
 class ReplyWriter : public TextSink {
  public:
   explicit ReplyWriter(int fd) : TextSink(256 * 1024), fd_(fd), piece_(piece_that_cannot_block(fd)) {}
-  int fd() const { return fd_; }
+  [[nodiscard]] int fd() const { return fd_; }
   void drain(std::size_t size) override {
     if (error_ != 0) return;
     if (auto written = write_all(fd_, std::string_view(buffer(), size)); !written) error_ = written.error();
   }
   /// Writes `reply` and a line feed; 0, or the errno of the first failed
   /// write.
-  int write(Reply& reply) {
+  [[nodiscard]] int write(Reply& reply) {
     reply.tail += '\n';
     error_ = 0;
     reply.print(*this);
@@ -63,7 +64,7 @@ class ReplyWriter : public TextSink {
   /// answers how much that was: pieces no larger than PIPE_BUF, each when
   /// the output polls writable (a pipe then takes it whole, at once). A
   /// failed write stops it too; the blocking write that follows reports it.
-  std::size_t write_without_blocking(std::string_view text) const {
+  [[nodiscard]] std::size_t write_without_blocking(std::string_view text) const {
     std::size_t done = 0;
     while (done < text.size()) {
       pollfd out{fd_, POLLOUT, 0};
@@ -79,7 +80,7 @@ class ReplyWriter : public TextSink {
  private:
   // PIPE_BUF of a pipe; for anything else 512, PIPE_BUF's least value, which
   // is what poll promises room for on the systems we run on.
-  static std::size_t piece_that_cannot_block(int fd) {
+  [[nodiscard]] static std::size_t piece_that_cannot_block(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return 512;
     long size = ::fpathconf(fd, _PC_PIPE_BUF);
@@ -127,7 +128,7 @@ class Server {
         queue_.pop_front();
         busy_ = true;
         lock.unlock();
-        answer(line, false);
+        (void)answer(line, false);  // this thread does not hold standard input
         lock.lock();
         busy_ = false;
       } else if (!reading_) {
@@ -168,8 +169,9 @@ class Server {
     std::string line;
     auto n = input_.read_line(line);
     // _Exit, not exit: static destructors must not run under the other
-    // thread's feet. Nothing is lost, since every reply is written in full
-    // before the next line is taken.
+    // thread's feet. A client that closes its input asks for nothing more:
+    // a tool call still running, lines still queued and the rest of a reply
+    // the other thread is writing are dropped.
     if (!n || *n == 0) std::_Exit(0);
     if (line.ends_with('\n')) {
       line.pop_back();
@@ -182,7 +184,7 @@ class Server {
 
   // Answers one line; `reading` tells whether this thread holds standard
   // input. Answers whether it still does.
-  bool answer(const std::string& line, bool reading) {
+  [[nodiscard]] bool answer(const std::string& line, bool reading) {
     auto hand_over = [this, &reading] {
       if (!reading) return;
       std::lock_guard lock(mu_);
@@ -190,7 +192,14 @@ class Server {
       reading = false;
       changed_.notify_one();
     };
-    auto reply = handle_line(line, hand_over);
+    // A tool may block for minutes: standard input goes to the other thread
+    // first, so that a cancellation, or the end of input, is read meanwhile.
+    auto run_tool = [&hand_over](const RequestId& id, const std::string& name, const json& arguments) {
+      hand_over();
+      InFlightScope in_flight(id);
+      return call_tool(name, arguments);
+    };
+    auto reply = handle_line(line, run_tool);
     if (!reply) return reading;
     // Output that fails means the client is gone: the server ends.
     if (reply->value) {

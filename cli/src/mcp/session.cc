@@ -130,12 +130,4 @@ void ensure_session() {
   SESSION_ID.store(session);
 }
 
-Result<std::optional<UniqueFd>> connect_only() {
-  auto home = home_dir();
-  if (!home) return std::unexpected(std::move(home).error());
-  auto socket = connect_socket(socket_path(*home));
-  if (!socket) return std::optional<UniqueFd>();
-  return std::optional<UniqueFd>(std::move(*socket));
-}
-
 }  // namespace elmpad::mcp

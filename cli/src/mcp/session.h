@@ -1,5 +1,5 @@
-// Attachment to the application's agent session, and the plain connection
-// attempt of the tools that must never launch the application.
+// Attachment to the application's agent session, which every tool request
+// then names.
 #pragma once
 
 #include <atomic>
@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 
-#include "app/run_err.h"
 #include "app/unique_fd.h"
 
 namespace elmpad::mcp {
@@ -38,14 +37,10 @@ inline constexpr std::size_t kMaxAttachAnswer = 64 * 1024;
 /// One line (with its line feed, or the last bytes before the end of the
 /// stream) read from the non-blocking socket `fd` before `deadline`; nothing
 /// when the deadline passes, the read fails or the line outgrows `limit`.
-std::optional<std::string> read_line_before(int fd, std::chrono::steady_clock::time_point deadline,
-                                            std::size_t limit);
+[[nodiscard]] std::optional<std::string> read_line_before(int fd, std::chrono::steady_clock::time_point deadline,
+                                                          std::size_t limit);
 
 /// SESSION_ID as a request's "session" member: absent while it is 0.
-std::optional<std::uint64_t> request_session();
-
-/// One plain connection attempt: "NO_HOME" when HOME is unset, nullopt when
-/// nobody answers (for whatever reason), else the connected socket.
-Result<std::optional<UniqueFd>> connect_only();
+[[nodiscard]] std::optional<std::uint64_t> request_session();
 
 }  // namespace elmpad::mcp

@@ -17,7 +17,7 @@ TEST(ToolCatalogue, ExactTextOfTheToolsListReply) {
   std::stringstream want;
   want << file.rdbuf();
   // Twice: the second answer comes from the text kept after the first.
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(handle_line(R"({"id":1,"method":"tools/list"})")->text() + "\n", want.str());
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(handle_line(R"({"id":1,"method":"tools/list"})", {})->text() + "\n", want.str());
 }
 
 }  // namespace

@@ -1,60 +1,39 @@
 #include "mcp/wait_tools.h"
 
-#include "app/path_text.h"
-#include "mcp/call_tool.h"
-#include "mcp/in_flight.h"
-#include "mcp/session.h"
+#include "mcp/ask_app.h"
+#include "mcp/target_path.h"
 
 namespace elmpad::mcp {
 
 Result<Payload> wait_for_change(const WaitArgs& args) {
   cmd::WaitForChange command;
   if (args.path) {
-    auto resolved = resolve(*args.path);
-    if (!resolved) return std::unexpected(std::move(resolved).error());
-    std::string text = path_text(*resolved);
-    if (file_kind(*resolved) == FileKind::kDirectory) return fail_with("PATH_IS_DIRECTORY", text);
-    command.path = std::move(text);
+    auto text = target_path(*args.path, TargetKind::kNote);
+    if (!text) return std::unexpected(std::move(text).error());
+    command.path = std::move(*text);
   }
   if (args.workspace) {
-    auto resolved = resolve(*args.workspace);
-    if (!resolved) return std::unexpected(std::move(resolved).error());
-    std::string text = path_text(*resolved);
-    if (file_kind(*resolved) != FileKind::kDirectory) return fail_with("NOT_A_DIRECTORY", text);
-    command.workspace = std::move(text);
+    auto text = target_path(*args.workspace, TargetKind::kFolder);
+    if (!text) return std::unexpected(std::move(text).error());
+    command.workspace = std::move(*text);
   }
   command.name = args.name;
   command.timeout_secs = args.timeout_seconds;
-
-  auto socket = connect_only();
-  if (!socket) return std::unexpected(std::move(socket).error());
-  if (!*socket) {
-    return fail_with("NOT_RUNNING",
-                     "Elmwrite is not running \u2014 wait_for_change needs the app's file watcher and sidebar; "
-                     "poll with your own tools instead");
-  }
-  auto answer = ask_app(std::move(**socket), std::move(command), /*cancellable=*/true);
-  if (!answer) {
-    // A cancellation shuts the connection down, so it surfaces as a failed
-    // read (or, when it lands before the request went out, a failed send).
-    if (was_cancelled()) return json{{"cancelled", true}, {"changed", false}, {"source", "cancelled"}};
-    return std::unexpected(std::move(answer).error());
-  }
-  if (!answer->ok) return std::unexpected(remote_err(answer->error, "WAIT_FAILED"));
-  if (!answer->data) return json{{"changed", false}, {"timedOut", true}};
-  return std::move(*answer->data);
+  return ask_app({.command = std::move(command),
+                  .if_not_running = RunErr{"NOT_RUNNING",
+                                           "Elmwrite is not running \u2014 wait_for_change needs the app's file "
+                                           "watcher and sidebar; poll with your own tools instead"},
+                  .refused_code = "WAIT_FAILED",
+                  .if_no_data = json{{"changed", false}, {"timedOut", true}},
+                  .if_cancelled = json{{"cancelled", true}, {"changed", false}, {"source", "cancelled"}}});
 }
 
 Result<Payload> post_message(const std::string& text) {
   const json not_delivered{{"delivered", false}, {"ok", true}};
-  auto socket = connect_only();
-  if (!socket) return std::unexpected(std::move(socket).error());
-  if (!*socket) return not_delivered;
-  auto answer = ask_app(std::move(**socket), cmd::PostMessage{text});
-  if (!answer) return std::unexpected(std::move(answer).error());
-  if (!answer->ok) return not_delivered;
-  if (!answer->data) return json{{"delivered", true}, {"ok", true}};
-  return std::move(*answer->data);
+  return ask_app({.command = cmd::PostMessage{text},
+                  .if_not_running = not_delivered,
+                  .if_refused = not_delivered,
+                  .if_no_data = json{{"delivered", true}, {"ok", true}}});
 }
 
 }  // namespace elmpad::mcp

@@ -1,4 +1,4 @@
-#include "mcp/call_tool.h"
+#include "mcp/tool_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,63 +1,17 @@
-#include "mcp/call_tool.h"
+#include "mcp/tool_table.h"
 
 #include <array>
 #include <expected>
 #include <functional>
 
-#include "app/connection.h"
-#include "app/error_envelope.h"
-#include "app/path_text.h"
-#include "mcp/in_flight.h"
 #include "mcp/open_tools.h"
 #include "mcp/section_tools.h"
 #include "mcp/session.h"
+#include "mcp/tool_args.h"
 #include "mcp/wait_tools.h"
 
 namespace elmpad::mcp {
 namespace {
-
-/// The call's arguments, read by the three rules every tool uses. Arguments
-/// that are not an object read as absent.
-class ToolArgs {
- public:
-  explicit ToolArgs(const json& arguments) : arguments_(arguments) {}
-
-  /// A string member, the empty one included; nullptr otherwise.
-  const std::string* string(const char* key) const {
-    if (!arguments_.is_object()) return nullptr;
-    auto it = arguments_.find(key);
-    if (it == arguments_.end() || !it->is_string()) return nullptr;
-    return &it->get_ref<const std::string&>();
-  }
-
-  std::expected<std::string, ProtocolError> required_text(const char* key) const {
-    const std::string* text = string(key);
-    if (text == nullptr || text->empty()) return std::unexpected(missing(key));
-    return *text;
-  }
-
-  std::optional<std::string> optional_text(const char* key) const {
-    const std::string* text = string(key);
-    if (text == nullptr) return std::nullopt;
-    return *text;
-  }
-
-  /// Only a plain non-negative integer: the library keeps 30.0 and 1e2 as
-  /// floating-point numbers and -5 as a signed one.
-  std::optional<std::uint64_t> optional_count(const char* key) const {
-    if (!arguments_.is_object()) return std::nullopt;
-    auto it = arguments_.find(key);
-    if (it == arguments_.end() || !it->is_number_unsigned()) return std::nullopt;
-    return it->get<std::uint64_t>();
-  }
-
-  static ProtocolError missing(const char* key) {
-    return ProtocolError{kInvalidParams, std::string("missing required argument: ") + key};
-  }
-
- private:
-  const json& arguments_;
-};
 
 /// A tool whose arguments passed: running it acts (file system, app).
 using Run = std::function<Result<Payload>()>;
@@ -153,15 +107,6 @@ constexpr std::array<ToolEntry, 9> kTools = {{
     {"post_message", prepare_post_message},
 }};
 
-constexpr const char* kTextItemHead = R"({"content":[{"text":")";
-constexpr const char* kTextItemTail = R"(","type":"text"}]})";
-
-// The result object around one text item holding `text`.
-ToolResult text_result(const std::string& text, bool is_error) {
-  std::string item = compact(json{{"text", text}, {"type", "text"}});
-  return ToolResult{R"({"content":[)" + item + (is_error ? R"(],"isError":true})" : "]}"), std::nullopt, ""};
-}
-
 }  // namespace
 
 ToolOutcome call_tool(std::string_view name, const json& arguments) {
@@ -178,36 +123,6 @@ ToolOutcome call_tool(std::string_view name, const json& arguments) {
   auto payload = (*run)();
   if (!payload) return tool_err(payload.error());
   return tool_ok(std::move(*payload));
-}
-
-ToolResult tool_ok(Payload payload) {
-  if (auto* raw = std::get_if<RawJson>(&payload)) return ToolResult{kTextItemHead, std::move(*raw), kTextItemTail};
-  return text_result(compact(std::get<json>(payload)), false);
-}
-
-ToolResult tool_err(const RunErr& err) { return text_result(compact(error_envelope(err)), true); }
-
-RunErr remote_err(const std::optional<json>& error, std::string_view fallback) {
-  if (!error) return RunErr{std::string(fallback), "request failed"};
-  std::string code;
-  if (auto it = error->find("code"); it != error->end() && it->is_string()) code = it->get<std::string>();
-  return RunErr{std::move(code), compact(*error)};
-}
-
-Result<std::string> resolve(std::string_view path) {
-  if (path.starts_with('/')) return std::string(path);
-  auto cwd = current_dir();
-  if (!cwd) return std::unexpected(std::move(cwd).error());
-  return absolute_path(*cwd, path);
-}
-
-Result<PassedAnswer> ask_app(UniqueFd socket, Cmd command, bool cancellable) {
-  auto conn = make_connection(std::move(socket));
-  if (!conn) return std::unexpected(std::move(conn).error());
-  if (cancellable) register_socket(conn->socket.get());
-  Request request{.id = 1, .session = request_session(), .cmd = std::move(command)};
-  if (auto sent = send(conn->socket.get(), request); !sent) return std::unexpected(std::move(sent).error());
-  return read_response_passed(conn->reader, 1);
 }
 
 }  // namespace elmpad::mcp

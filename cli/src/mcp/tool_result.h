@@ -1,0 +1,39 @@
+// What a tools/call comes to: a tool result (success or isError) shaped for
+// the client, or a protocol error for a malformed call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "app/exchange.h"
+#include "app/run_err.h"
+#include "json_text.h"
+#include "raw_json.h"
+
+namespace elmpad::mcp {
+
+/// A malformed call, answered as a JSON-RPC error.
+struct ProtocolError {
+  std::int64_t code = 0;
+  std::string message;
+  friend bool operator==(const ProtocolError&, const ProtocolError&) = default;
+};
+
+inline constexpr std::int64_t kInvalidParams = -32602;
+
+/// A tool result as the compact JSON text of its object. The application's
+/// data, when passed on, is spliced in as checked text and printed only as
+/// the reply is written: a large payload is never held as a tree, nor as a
+/// second copy.
+using ToolResult = SplicedText;
+
+/// A tool result (success or isError) or a protocol error.
+using ToolOutcome = std::variant<ToolResult, ProtocolError>;
+
+/// {"content":[{"text":<payload as compact JSON>,"type":"text"}]}
+[[nodiscard]] ToolResult tool_ok(Payload payload);
+/// The same around the error envelope of `err`, with "isError":true.
+[[nodiscard]] ToolResult tool_err(const RunErr& err);
+
+}  // namespace elmpad::mcp
