@@ -27,7 +27,7 @@ struct RequestId {
 
 /// The id `value`, parsed from `line` where `path` leads (member keys from the
 /// top), with the text of a number the library may have respelled.
-RequestId read_request_id(std::string_view line, json value, std::initializer_list<std::string_view> path);
+[[nodiscard]] RequestId read_request_id(std::string_view line, json value, std::initializer_list<std::string_view> path);
 
 struct InFlight {
   RequestId id;          // the JSON-RPC id of the tools/call request
@@ -50,7 +50,7 @@ class InFlightSlot {
   /// marks it cancelled and shuts the socket down, which wakes the tool's read.
   bool abort_if_matches(const RequestId& id);
   /// Main thread: whether the record now in the slot was cancelled.
-  bool was_cancelled();
+  [[nodiscard]] bool was_cancelled();
 
  private:
   std::mutex mu_;
@@ -72,20 +72,20 @@ class InFlightScope {
 
 /// The "requestId" of a notifications/cancelled line, or nothing for any
 /// other line. Cheap for lines that cannot be one.
-std::optional<RequestId> cancelled_request_id(std::string_view line);
+[[nodiscard]] std::optional<RequestId> cancelled_request_id(std::string_view line);
 
 inline bool abort_if_matches(const RequestId& id) { return IN_FLIGHT.abort_if_matches(id); }
-inline bool was_cancelled() { return IN_FLIGHT.was_cancelled(); }
+[[nodiscard]] inline bool was_cancelled() { return IN_FLIGHT.was_cancelled(); }
 inline void register_socket(int socket) { IN_FLIGHT.register_socket(socket); }
 
 /// JSON equality that also requires the same type: 1, 1.0 and "1" all
 /// differ. The two integer kinds of the library (unsigned, signed) are one
 /// type, compared by value.
-bool same_json(const json& a, const json& b);
+[[nodiscard]] bool same_json(const json& a, const json& b);
 
 /// Whether two ids name the same request: by same_json, except that numbers
 /// compare by their exact written value (so 1e2 and 100.0 are one float,
 /// while 1 and 1.0, or 2^70 and 2^70+1, differ).
-bool same_id(const RequestId& a, const RequestId& b);
+[[nodiscard]] bool same_id(const RequestId& a, const RequestId& b);
 
 }  // namespace elmpad::mcp

@@ -12,6 +12,6 @@ namespace elmpad::mcp {
 extern const std::string_view kToolCatalogueText;
 
 /// The catalogue as a JSON array, in offering order; built anew on each call.
-json tool_schemas();
+[[nodiscard]] json tool_schemas();
 
 }  // namespace elmpad::mcp
