@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/version.h"
 #include "fake_app.h"
 #include "json_text.h"
 #include "run_elmpad.h"
@@ -43,7 +44,7 @@ TEST(McpInterop, OfficialSdkClient) {
 
   Child client(RunOptions{.args = {INTEROP_DIR "/client.mjs", ELMPAD_BIN, note}, .home = home.path(), .program = node});
   const std::string json_note = compact(json(note));
-  EXPECT_EQ(client.read_line(), "server \"elmpad 0.15.6\"");
+  EXPECT_EQ(client.read_line(), std::string("server \"elmpad ") + kVersion + "\"");
   EXPECT_EQ(client.read_line(),
             R"(tools ["open_file","open_folder","reveal","get_context","execute_command","read_section","write_section","wait_for_change","post_message"])");
   EXPECT_EQ(client.read_line(), R"(read {"text":"{\"baseHash\":\"h1\",\"content\":\"old\\n\"}","isError":false})");

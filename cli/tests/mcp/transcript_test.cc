@@ -1,6 +1,7 @@
 // Conversations with `elmpad mcp`, read from transcripts/*.txt: one test per
 // "## Name" section, under a fresh HOME holding notes.md ("# a\n") and
-// folder/; "$HOME" in a line stands for its path. Directives:
+// folder/; "$HOME" in a line stands for its path, "$VERSION" for the tool's
+// version. Directives:
 //   env K=V | env K   set or unset a variable   nohome     HOME unset
 //   cwd D | rmdir D   start in (remove) $HOME/D stale      a socket nobody serves
 //   app               start the fake app        start      start the server (else ">" does)
@@ -24,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/version.h"
 #include "case_file.h"
 #include "fake_app.h"
 #include "json_text.h"
@@ -49,7 +51,7 @@ class Runner {
   }
 
   void run(std::string line) {
-    line = replace_all(line, "$HOME", home_.path());
+    line = replace_all(replace_all(line, "$HOME", home_.path()), "$VERSION", kVersion);
     auto space = line.find(' ');
     std::string word = line.substr(0, space);
     std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
