@@ -1,4 +1,4 @@
-// The MCP server's line handling, as its reader thread and main loop do it,
+// The MCP server's line handling, as its threads do it, on one thread,
 // with tool calls answered by an application in this process. Input lines
 // that start with '<' are the app's answers (the rest of the line, one per
 // connection it accepts, the session attachment's included); all other lines
@@ -46,7 +46,7 @@ void check_reply(std::string_view line, const std::string& reply) {
   }
 }
 
-// Between calls nothing is in flight, so the reader's cancellation finds
+// Between calls nothing is in flight, so a cancellation read then finds
 // nothing to end; this puts the last request in flight, as if the
 // cancellation had come while it ran, and checks whom it would end.
 void check_cancellation(const elmpad::mcp::RequestId& running, const elmpad::mcp::RequestId& cancelled) {

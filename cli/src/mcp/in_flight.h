@@ -1,6 +1,6 @@
-// The record of the one tool call in progress, shared by the main thread
-// (which sets and clears it around every tools/call) and the reader thread
-// (which cancels it when the client says so).
+// The record of the one tool call in progress, shared by the thread running
+// the tool (which sets and clears it around the call) and the thread holding
+// standard input (which cancels it when the client says so).
 #pragma once
 
 #include <mutex>
@@ -39,17 +39,18 @@ struct InFlight {
 /// (dup, shutdown, close) is ever done under its lock.
 class InFlightSlot {
  public:
-  /// Main thread: a fresh record for `id`, dropping (and closing) any old one.
+  /// Running a tool: a fresh record for `id`, dropping (and closing) any old one.
   void set(RequestId id);
-  /// Main thread: empties the slot, closing a stored socket.
+  /// Running a tool: empties the slot, closing a stored socket.
   void clear();
-  /// Main thread, inside a blocking tool: stores a duplicate of `socket` in
-  /// the record, if there is one, replacing an earlier duplicate.
+  /// Running a blocking tool: stores a duplicate of `socket` in the record,
+  /// if there is one, replacing an earlier duplicate.
   void register_socket(int socket);
-  /// Reader thread: when the record's id equals `id` and it holds a socket,
-  /// marks it cancelled and shuts the socket down, which wakes the tool's read.
+  /// Holding standard input: when the record's id equals `id` and it holds a
+  /// socket, marks it cancelled and shuts the socket down, which wakes the
+  /// tool's read. Answers whether it did.
   bool abort_if_matches(const RequestId& id);
-  /// Main thread: whether the record now in the slot was cancelled.
+  /// Running a tool: whether the record now in the slot was cancelled.
   [[nodiscard]] bool was_cancelled();
 
  private:
@@ -57,8 +58,8 @@ class InFlightSlot {
   std::optional<InFlight> slot_;  // guarded by mu_
 };
 
-/// Process-wide; never destroyed, so the detached reader thread can still
-/// reach it while the process exits.
+/// Process-wide; never destroyed, so the detached thread can still reach it
+/// while the process exits.
 extern InFlightSlot& IN_FLIGHT;
 
 /// Marks a tools/call as in flight for its lifetime.

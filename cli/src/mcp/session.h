@@ -27,8 +27,9 @@ struct SessionConn {
 extern SessionConn& SESSION_CONN;
 
 /// One attempt at attaching, unless already attached. Silent: any failure
-/// leaves SESSION_ID at 0 and no connection open. Main thread only; costs at
-/// most two seconds, however slowly the application answers.
+/// leaves SESSION_ID at 0 and no connection open. Either server thread may
+/// call it; an attempt costs at most two seconds, however slowly the
+/// application answers.
 void ensure_session();
 
 /// An attach answer is one short line: a longer one is no answer.
