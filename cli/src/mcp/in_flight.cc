@@ -127,8 +127,7 @@ std::optional<RequestId> cancelled_request_id(std::string_view line) {
 
 bool same_id(const RequestId& a, const RequestId& b) {
   if (!a.value.is_number() || !b.value.is_number()) return same_json(a.value, b.value);
-  auto text = [](const RequestId& id) { return id.number_text.empty() ? compact(id.value) : id.number_text; };
-  return same_number(text(a), text(b));
+  return same_number(a.text(), b.text());
 }
 
 bool same_json(const json& a, const json& b) {

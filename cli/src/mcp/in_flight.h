@@ -23,6 +23,10 @@ struct RequestId {
   RequestId(json id, std::optional<std::string> number_text);
   json value;
   std::string number_text;  // the number as written, when `value` is one; else empty
+
+  /// The id as the client wrote it: the library would print a number it
+  /// read in its own spelling (rounded beyond 64 bits, 1e2 as 100.0).
+  [[nodiscard]] std::string text() const { return number_text.empty() ? compact(value) : number_text; }
 };
 
 /// The id `value`, parsed from `line` where `path` leads (member keys from the

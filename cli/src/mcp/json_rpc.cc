@@ -85,17 +85,13 @@ bool is_white_space(char32_t c) {
          c == 0x3000;
 }
 
-// The id as the client wrote it: the library would print a number it read
-// in its own spelling (rounded beyond 64 bits, 1e2 as 100.0).
-std::string id_text(const RequestId& id) { return id.number_text.empty() ? compact(id.value) : id.number_text; }
-
 }  // namespace
 
-Reply rpc_result(const RequestId& id, SplicedText result) { return result_reply(id_text(id), std::move(result)); }
+Reply rpc_result(const RequestId& id, SplicedText result) { return result_reply(id.text(), std::move(result)); }
 
 Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
   json error{{"code", code}, {"message", std::move(message)}};
-  return Reply{R"({"error":)" + compact(error) + R"(,"id":)" + id_text(id) + R"(,"jsonrpc":"2.0"})", std::nullopt, ""};
+  return Reply{R"({"error":)" + compact(error) + R"(,"id":)" + id.text() + R"(,"jsonrpc":"2.0"})", std::nullopt, ""};
 }
 
 bool is_blank(std::string_view line) {

@@ -14,8 +14,7 @@ namespace elmpad::mcp {
 namespace {
 
 /// A tool whose arguments passed: running it acts (file system, app).
-using Run = std::function<Result<Payload>()>;
-using Prepared = std::expected<Run, ProtocolError>;
+using Prepared = std::expected<std::function<Result<Payload>()>, ProtocolError>;
 
 struct ToolEntry {
   std::string_view name;
@@ -24,22 +23,26 @@ struct ToolEntry {
   Prepared (*prepare)(const ToolArgs& args);
 };
 
+// A tool whose one required text is `key`: `run` gets it, once it passed.
+template <class Run>
+Prepared with_required(const ToolArgs& args, const char* key, Run run) {
+  auto text = args.required_text(key);
+  if (!text) return std::unexpected(text.error());
+  return [text = *text, run] { return run(text); };
+}
+
 Prepared prepare_open_file(const ToolArgs& args) {
-  auto path = args.required_text("path");
-  if (!path) return std::unexpected(path.error());
-  return [path = *path] { return open_or_reveal(path, std::nullopt, false); };
+  return with_required(args, "path", [](const std::string& path) { return open_or_reveal(path, std::nullopt, false); });
 }
 
 Prepared prepare_reveal(const ToolArgs& args) {
-  auto path = args.required_text("path");
-  if (!path) return std::unexpected(path.error());
-  return [path = *path, heading = args.optional_text("heading")] { return open_or_reveal(path, heading, true); };
+  return with_required(args, "path", [heading = args.optional_text("heading")](const std::string& path) {
+    return open_or_reveal(path, heading, true);
+  });
 }
 
 Prepared prepare_open_folder(const ToolArgs& args) {
-  auto path = args.required_text("path");
-  if (!path) return std::unexpected(path.error());
-  return [path = *path] { return open_folder(path); };
+  return with_required(args, "path", [](const std::string& path) { return open_folder(path); });
 }
 
 Prepared prepare_get_context(const ToolArgs&) {
@@ -47,17 +50,13 @@ Prepared prepare_get_context(const ToolArgs&) {
 }
 
 Prepared prepare_execute_command(const ToolArgs& args) {
-  auto id = args.required_text("id");
-  if (!id) return std::unexpected(id.error());
-  return [id = *id] { return execute_command(id); };
+  return with_required(args, "id", [](const std::string& id) { return execute_command(id); });
 }
 
 Prepared prepare_read_section(const ToolArgs& args) {
-  auto path = args.required_text("path");
-  if (!path) return std::unexpected(path.error());
-  return [path = *path, heading = args.optional_text("heading")] {
+  return with_required(args, "path", [heading = args.optional_text("heading")](const std::string& path) {
     return section_request(path, heading, std::nullopt);
-  };
+  });
 }
 
 Prepared prepare_write_section(const ToolArgs& args) {
@@ -90,9 +89,7 @@ Prepared prepare_wait_for_change(const ToolArgs& args) {
 }
 
 Prepared prepare_post_message(const ToolArgs& args) {
-  auto text = args.required_text("text");
-  if (!text) return std::unexpected(text.error());
-  return [text = *text] { return post_message(text); };
+  return with_required(args, "text", [](const std::string& text) { return post_message(text); });
 }
 
 constexpr std::array<ToolEntry, 9> kTools = {{
