@@ -25,7 +25,7 @@ constexpr auto kAttachLimit = std::chrono::seconds(2);
 
 // Waits until `fd` is ready for `events` (or in error, which the next read
 // or write reports); false once the deadline has passed.
-bool wait_ready(int fd, short events, Clock::time_point deadline) {
+[[nodiscard]] bool wait_ready(int fd, short events, Clock::time_point deadline) {
   while (true) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
@@ -37,7 +37,7 @@ bool wait_ready(int fd, short events, Clock::time_point deadline) {
 }
 
 // On a non-blocking socket.
-bool write_before(int fd, std::string_view bytes, Clock::time_point deadline) {
+[[nodiscard]] bool write_before(int fd, std::string_view bytes, Clock::time_point deadline) {
   while (!bytes.empty()) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n >= 0) {
