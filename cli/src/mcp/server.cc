@@ -49,16 +49,14 @@ class ReplyWriter : public TextSink {
   explicit ReplyWriter(int fd) : TextSink(256 * 1024), fd_(fd), piece_(piece_that_cannot_block(fd)) {}
   [[nodiscard]] int fd() const { return fd_; }
   void drain(std::size_t size) override {
-    if (error_ != 0) return;
-    if (auto written = write_all(fd_, std::string_view(buffer(), size)); !written) error_ = written.error();
+    if (written_) written_ = write_all(fd_, std::string_view(buffer(), size));
   }
-  /// Writes `reply` and a line feed; 0, or the errno of the first failed
-  /// write.
-  [[nodiscard]] int write(Reply& reply) {
+  /// Writes `reply` and a line feed; the errno of the first failed write.
+  [[nodiscard]] SysResult<void> write(Reply& reply) {
     reply.tail += '\n';
-    error_ = 0;
+    written_ = {};
     reply.print(*this);
-    return error_;
+    return written_;
   }
   /// Writes as much of `text` as it can without the chance of blocking, and
   /// answers how much that was: pieces no larger than PIPE_BUF, each when
@@ -89,7 +87,7 @@ class ReplyWriter : public TextSink {
 
   int fd_;
   std::size_t piece_;
-  int error_ = 0;
+  SysResult<void> written_;  // how the reply being printed has gone so far
 };
 
 // What the two threads share: standard input, the answering of lines and
@@ -204,7 +202,7 @@ class Server {
     // Output that fails means the client is gone: the server ends.
     if (reply->value) {
       hand_over();
-      if (writer_.write(*reply) != 0) std::_Exit(0);
+      if (!writer_.write(*reply)) std::_Exit(0);
       give_back_line(std::move(*reply->value).release_text());
       return reading;
     }
