@@ -11,6 +11,14 @@
 
 namespace elmpad {
 
+Result<std::optional<UniqueFd>> connect_if_running() {
+  auto home = home_dir();
+  if (!home) return std::unexpected(std::move(home).error());
+  auto socket = connect_socket(socket_path(*home));
+  if (!socket) return std::optional<UniqueFd>();
+  return std::optional<UniqueFd>(std::move(*socket));
+}
+
 Result<Reached> connect_or_launch() { return connect_or_launch(LaunchTiming{}); }
 
 Result<Reached> connect_or_launch(const LaunchTiming& timing) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "app/connection.h"
@@ -23,6 +24,10 @@ struct LaunchTiming {
   std::chrono::milliseconds deadline{10'000};  // from the moment `open` finished
   std::chrono::milliseconds pause{50};         // between connection attempts
 };
+
+/// Connects to the application's socket if it is running; never launches.
+/// Nothing when nobody answers; fails only with "NO_HOME".
+Result<std::optional<UniqueFd>> connect_if_running();
 
 /// Connects to the application's socket, launching the application when the
 /// first attempt fails. Writes a launch notice to standard error before

@@ -2,7 +2,7 @@
 
 #include "app/connection.h"
 #include "app/exchange.h"
-#include "socket_path.h"
+#include "app/launch.h"
 
 namespace elmpad {
 namespace {
@@ -28,11 +28,10 @@ std::string status_text(const json& status) {
 }  // namespace
 
 CommandResult show_status() {
-  auto home = home_dir();
-  if (!home) return failed(std::move(home).error());
-  auto socket = connect_socket(socket_path(*home));
-  if (!socket) return Done{.data = json{{"running", false}}, .text = "Elmwrite is not running\n"};
-  auto conn = make_connection(std::move(*socket));
+  auto socket = connect_if_running();
+  if (!socket) return failed(std::move(socket).error());
+  if (!*socket) return Done{.data = json{{"running", false}}, .text = "Elmwrite is not running\n"};
+  auto conn = make_connection(std::move(**socket));
   if (!conn) return failed(std::move(conn).error());
   if (auto sent = send(conn->socket.get(), Request{.cmd = cmd::Status{}}); !sent) {
     return failed(std::move(sent).error());

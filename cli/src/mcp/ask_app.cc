@@ -4,20 +4,9 @@
 #include "app/launch.h"
 #include "mcp/in_flight.h"
 #include "mcp/session.h"
-#include "socket_path.h"
 
 namespace elmpad::mcp {
 namespace {
-
-// One plain connection attempt, for the tools that never launch the
-// application: nullopt when nobody answers (for whatever reason).
-Result<std::optional<UniqueFd>> connect_if_running() {
-  auto home = home_dir();
-  if (!home) return std::unexpected(std::move(home).error());
-  auto socket = connect_socket(socket_path(*home));
-  if (!socket) return std::optional<UniqueFd>();
-  return std::optional<UniqueFd>(std::move(*socket));
-}
 
 // The failure for an answer with ok false: the application's code and its
 // error as JSON text, or `fallback` and "request failed" without one.
