@@ -147,34 +147,15 @@ class JsonScanner {
   bool object(std::size_t depth) {
     if (depth > kMaxJsonDepth) return false;
     NodeId id = push(Kind::kObject);
-    ++pos_;
-    skip_space();
-    std::uint32_t count = 0;
-    if (at('}')) {
+    bool members = items(id, '}', [&] {
+      if (!at('"') || !string(true)) return false;
+      skip_space();
+      if (!at(':')) return false;
       ++pos_;
-    } else {
-      while (true) {
-        if (!at('"') || !string(true)) return false;
-        skip_space();
-        if (!at(':')) return false;
-        ++pos_;
-        skip_space();
-        if (!value(depth)) return false;
-        ++count;
-        skip_space();
-        if (at(',')) {
-          ++pos_;
-          skip_space();
-          continue;
-        }
-        if (!at('}')) return false;
-        ++pos_;
-        break;
-      }
-    }
-    close(id);
-    index_.nodes_[id].count = count;
-    return order_keys(id);
+      skip_space();
+      return value(depth);
+    });
+    return members && order_keys(id);
   }
 
   // Objects print their keys in byte order. Keys already in order (as a
@@ -217,14 +198,21 @@ class JsonScanner {
   bool array(std::size_t depth) {
     if (depth > kMaxJsonDepth) return false;
     NodeId id = push(Kind::kArray);
+    return items(id, ']', [&] { return value(depth); });
+  }
+
+  // The comma-separated items of the container `id`, from its opening
+  // bracket to `closing`; `item` reads one.
+  template <class Item>
+  bool items(NodeId id, char closing, Item item) {
     ++pos_;
     skip_space();
     std::uint32_t count = 0;
-    if (at(']')) {
+    if (at(closing)) {
       ++pos_;
     } else {
       while (true) {
-        if (!value(depth)) return false;
+        if (!item()) return false;
         ++count;
         skip_space();
         if (at(',')) {
@@ -232,7 +220,7 @@ class JsonScanner {
           skip_space();
           continue;
         }
-        if (!at(']')) return false;
+        if (!at(closing)) return false;
         ++pos_;
         break;
       }
