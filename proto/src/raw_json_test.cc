@@ -80,11 +80,11 @@ TEST(JsonIndex, MembersAndCounts) {
 }
 
 TEST(JsonIndex, ExtraMemberReplacesOrJoinsInKeyOrder) {
-  JsonIndex::Extra version{"version", R"("0.15.6")"};
-  EXPECT_EQ(printed(R"({"z":1,"version":"9","a":2})", false, &version), R"({"a":2,"version":"0.15.6","z":1})");
-  EXPECT_EQ(printed(R"({"z":1,"a":2})", false, &version), R"({"a":2,"version":"0.15.6","z":1})");
-  EXPECT_EQ(printed(R"({"a":2})", false, &version), R"({"a":2,"version":"0.15.6"})");
-  EXPECT_EQ(printed(R"({})", true, &version), R"({\"version\":\"0.15.6\"})");
+  JsonIndex::Extra version{"version", R"("2.0.0")"};
+  EXPECT_EQ(printed(R"({"z":1,"version":"9","a":2})", false, &version), R"({"a":2,"version":"2.0.0","z":1})");
+  EXPECT_EQ(printed(R"({"z":1,"a":2})", false, &version), R"({"a":2,"version":"2.0.0","z":1})");
+  EXPECT_EQ(printed(R"({"a":2})", false, &version), R"({"a":2,"version":"2.0.0"})");
+  EXPECT_EQ(printed(R"({})", true, &version), R"({\"version\":\"2.0.0\"})");
 }
 
 TEST(RawJson, OwnsItsTextAndPrintsOneValueOfIt) {
