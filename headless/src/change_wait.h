@@ -26,7 +26,7 @@ struct WaitTiming {
 };
 
 /// The wake report, or nullopt when the client at `client_fd` hung up.
-std::optional<json> wait_for_change(const ChangeWait& wait, Sidebar& sidebar, int client_fd, WaitTiming timing = {});
+[[nodiscard]] std::optional<json> wait_for_change(const ChangeWait& wait, Sidebar& sidebar, int client_fd, WaitTiming timing = {});
 
 /// The limits applied to a requested timeout: 120 s by default, 600 s at most.
 std::chrono::milliseconds wait_timeout(std::optional<std::uint64_t> secs);
