@@ -23,8 +23,10 @@ using Params = std::map<std::string, std::string>;
 
 Response ok(std::uint64_t id, std::optional<json> data = std::nullopt) { return Response{id, true, std::move(data), std::nullopt}; }
 
+Response refusal(std::uint64_t id, ErrorBody body) { return Response{id, false, std::nullopt, std::move(body)}; }
+
 Response refuse(std::uint64_t id, std::string code, Params params) {
-  return Response{id, false, std::nullopt, ErrorBody{std::move(code), std::move(params)}};
+  return refusal(id, ErrorBody{std::move(code), std::move(params)});
 }
 
 enum class Kind { kMissing, kFile, kDirectory, kOther };
@@ -57,7 +59,11 @@ std::optional<ErrorBody> existing_note(const std::string& path) {
   }
 }
 
-Response refusal(std::uint64_t id, ErrorBody body) { return Response{id, false, std::nullopt, std::move(body)}; }
+// A folder that must already exist: the refusal when it does not.
+std::optional<ErrorBody> existing_folder(const std::string& path) {
+  if (kind_of(path) == Kind::kDirectory) return std::nullopt;
+  return ErrorBody{"NOT_A_DIRECTORY", {{"path", path}, {"detail", "not an existing folder"}}};
+}
 
 // A note that could not be read or written: the failure's code, the note and
 // the failing call.
@@ -149,9 +155,7 @@ Response App::open(std::uint64_t id, const cmd::Open& c, ClientConnection& conn)
 }
 
 Response App::open_folder(std::uint64_t id, const cmd::OpenFolder& c) {
-  if (kind_of(c.path) != Kind::kDirectory) {
-    return refuse(id, "NOT_A_DIRECTORY", {{"path", c.path}, {"detail", "not an existing folder"}});
-  }
+  if (auto err = existing_folder(c.path)) return refusal(id, std::move(*err));
   const std::string folder = real_or_same(c.path);
   workspace_.set_folder(folder);
   print_line("folder: " + folder);
@@ -263,9 +267,7 @@ std::optional<Response> App::wait_for_change(const Request& request, const cmd::
     wait.path = *c.path;
   }
   if (c.workspace) {
-    if (kind_of(*c.workspace) != Kind::kDirectory) {
-      return refuse(id, "NOT_A_DIRECTORY", {{"path", *c.workspace}, {"detail", "not an existing folder"}});
-    }
+    if (auto err = existing_folder(*c.workspace)) return refusal(id, std::move(*err));
     wait.report_source = true;
     // Only agents on the intercom (an attached session) receive messages.
     if (request.session && sidebar_.session(*request.session)) wait.workspace = workspace_key(*c.workspace);

@@ -1,6 +1,7 @@
 // elmwrite-headless: serves the Elmwrite socket under $HOME without a
 // window; the user's side is typed on standard input. Runs until SIGINT or
-// SIGTERM, and removes its socket on the way out.
+// SIGTERM, and removes its socket on the way out; stops as well once its
+// socket file is gone.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
