@@ -249,7 +249,9 @@ Response App::write_section(std::uint64_t id, const cmd::WriteSection& c) {
   if (!text) return file_refusal(id, c.path, text.error());
   auto result = headless::write_section(*text, {c.heading, c.operation, c.content, c.base_hash});
   if (!result) return refuse(id, result.error().code, result.error().params);
-  if (auto written = write_file_atomically(c.path, result->text); !written) return file_refusal(id, c.path, written.error());
+  if (auto written = write_file_atomically(c.path, result->text); !written) {
+    return file_refusal(id, c.path, written.error());
+  }
   print_line("edited " + c.path + " (" + c.operation + (c.heading ? " " + *c.heading : std::string()) + ")");
   result->data["path"] = c.path;
   return ok(id, std::move(result->data));

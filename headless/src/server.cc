@@ -27,9 +27,11 @@ namespace {
 
 bool blank(std::string_view line) { return line.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
-RunErr not_ours(std::string message) { return RunErr{"NOT_OURS", std::move(message)}; }
+std::unexpected<RunErr> not_ours(std::string message) { return fail_with("NOT_OURS", std::move(message)); }
 
-RunErr listen_failed(std::string_view call) { return sys_error("LISTEN_FAILED", call, errno); }
+std::unexpected<RunErr> listen_failed(std::string_view call) {
+  return std::unexpected(sys_error("LISTEN_FAILED", call, errno));
+}
 
 // Makes `path` and whichever of its parents are missing, as folders that only
 // the user may enter: under a umask that lets the group in, a folder it can
@@ -41,7 +43,7 @@ Result<void> make_folders(const std::string& path) {
   if (parent != path) {
     if (auto made = make_folders(parent); !made) return made;
   }
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return std::unexpected(listen_failed("cannot create " + path));
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return listen_failed("cannot create " + path);
   return {};
 }
 
@@ -50,11 +52,11 @@ Result<void> make_folders(const std::string& path) {
 Result<void> claim_folder(const std::string& dir) {
   if (auto made = make_folders(dir); !made) return made;
   struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0) return std::unexpected(listen_failed("stat " + dir));
-  if (!S_ISDIR(st.st_mode)) return std::unexpected(not_ours(dir + " is not a folder"));
-  if (st.st_uid != ::geteuid()) return std::unexpected(not_ours(dir + " belongs to another user; not serving from it"));
+  if (::stat(dir.c_str(), &st) != 0) return listen_failed("stat " + dir);
+  if (!S_ISDIR(st.st_mode)) return not_ours(dir + " is not a folder");
+  if (st.st_uid != ::geteuid()) return not_ours(dir + " belongs to another user; not serving from it");
   if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), st.st_mode & 0700) != 0) {
-    return std::unexpected(listen_failed("chmod " + dir));
+    return listen_failed("chmod " + dir);
   }
   return {};
 }
@@ -64,8 +66,8 @@ Result<void> claim_folder(const std::string& dir) {
 Result<void> may_take_over(const std::string& socket_path) {
   struct stat st {};
   if (::lstat(socket_path.c_str(), &st) != 0) return {};
-  if (!S_ISSOCK(st.st_mode)) return std::unexpected(not_ours(socket_path + " exists and is not a socket; not replacing it"));
-  if (st.st_uid != ::geteuid()) return std::unexpected(not_ours(socket_path + " belongs to another user; not taking it over"));
+  if (!S_ISSOCK(st.st_mode)) return not_ours(socket_path + " exists and is not a socket; not replacing it");
+  if (st.st_uid != ::geteuid()) return not_ours(socket_path + " belongs to another user; not taking it over");
   return {};
 }
 
@@ -74,11 +76,11 @@ Result<void> may_take_over(const std::string& socket_path) {
 Result<UniqueFd> take_instance_lock(const std::string& socket_path) {
   std::string lock_path = socket_path + ".lock";
   UniqueFd lock_fd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600));
-  if (!lock_fd) return std::unexpected(listen_failed("open " + lock_path));
+  if (!lock_fd) return listen_failed("open " + lock_path);
   set_cloexec(lock_fd.get());
   struct stat lock_st {};
   if (::fstat(lock_fd.get(), &lock_st) != 0 || lock_st.st_uid != ::geteuid()) {
-    return std::unexpected(not_ours(lock_path + " belongs to another user; not using it"));
+    return not_ours(lock_path + " belongs to another user; not using it");
   }
   struct flock lock {};
   lock.l_type = F_WRLCK;
@@ -94,7 +96,9 @@ Result<UniqueFd> take_instance_lock(const std::string& socket_path) {
 Result<Server> Server::listen(const std::string& socket_path) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (socket_path.size() >= sizeof addr.sun_path) return fail_with("LISTEN_FAILED", "socket path too long: " + socket_path);
+  if (socket_path.size() >= sizeof addr.sun_path) {
+    return fail_with("LISTEN_FAILED", "socket path too long: " + socket_path);
+  }
   std::memcpy(addr.sun_path, socket_path.data(), socket_path.size());
   if (auto claimed = claim_folder(std::filesystem::path(socket_path).parent_path().string()); !claimed) {
     return std::unexpected(std::move(claimed).error());
@@ -105,17 +109,17 @@ Result<Server> Server::listen(const std::string& socket_path) {
   ::unlink(socket_path.c_str());  // a stale socket left by a crash
 
   UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM, 0));
-  if (!listener) return std::unexpected(listen_failed("socket"));
+  if (!listener) return listen_failed("socket");
   set_cloexec(listener.get());
   // The socket is born with the umask's mode; the folder already keeps
   // others out until it is narrowed to the user's alone.
   if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    return std::unexpected(listen_failed("bind " + socket_path));
+    return listen_failed("bind " + socket_path);
   }
   if (::chmod(socket_path.c_str(), 0600) != 0 || ::listen(listener.get(), 64) != 0) {
-    RunErr failed = listen_failed("listen " + socket_path);
+    auto failed = listen_failed("listen " + socket_path);
     ::unlink(socket_path.c_str());
-    return std::unexpected(std::move(failed));
+    return failed;
   }
   return Server(socket_path, std::move(listener), std::move(*lock));
 }
