@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/unique_fd.h"
 #include "app_log.h"
 #include "atomic_write.h"
 #include "change_wait.h"
@@ -22,8 +23,10 @@ using Params = std::map<std::string, std::string>;
 
 Response ok(std::uint64_t id, std::optional<json> data = std::nullopt) { return Response{id, true, std::move(data), std::nullopt}; }
 
+Response refusal(std::uint64_t id, ErrorBody body) { return Response{id, false, std::nullopt, std::move(body)}; }
+
 Response refuse(std::uint64_t id, std::string code, Params params) {
-  return Response{id, false, std::nullopt, ErrorBody{std::move(code), std::move(params)}};
+  return refusal(id, ErrorBody{std::move(code), std::move(params)});
 }
 
 enum class Kind { kMissing, kFile, kDirectory, kOther };
@@ -56,7 +59,17 @@ std::optional<ErrorBody> existing_note(const std::string& path) {
   }
 }
 
-Response refusal(std::uint64_t id, ErrorBody body) { return Response{id, false, std::nullopt, std::move(body)}; }
+// A folder that must already exist: the refusal when it does not.
+std::optional<ErrorBody> existing_folder(const std::string& path) {
+  if (kind_of(path) == Kind::kDirectory) return std::nullopt;
+  return ErrorBody{"NOT_A_DIRECTORY", {{"path", path}, {"detail", "not an existing folder"}}};
+}
+
+// A note that could not be read or written: the failure's code, the note and
+// the failing call.
+Response file_refusal(std::uint64_t id, const std::string& path, const RunErr& err) {
+  return refuse(id, err.code, {{"path", path}, {"detail", err.message}});
+}
 
 std::string today() {
   std::time_t now = std::time(nullptr);
@@ -118,11 +131,10 @@ std::optional<ErrorBody> App::open_path(const std::string& path, std::optional<T
     return std::nullopt;
   }
   if (kind == Kind::kMissing) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0 && errno != EEXIST) {
+    UniqueFd created(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
+    if (!created && errno != EEXIST) {
       return ErrorBody{"CREATE_FAILED", {{"path", path}, {"detail", std::strerror(errno)}}};
     }
-    if (fd >= 0) ::close(fd);
     print_line("created " + path);
   }
   // What a write killed with an earlier app left beside the note goes now.
@@ -143,9 +155,7 @@ Response App::open(std::uint64_t id, const cmd::Open& c, ClientConnection& conn)
 }
 
 Response App::open_folder(std::uint64_t id, const cmd::OpenFolder& c) {
-  if (kind_of(c.path) != Kind::kDirectory) {
-    return refuse(id, "NOT_A_DIRECTORY", {{"path", c.path}, {"detail", "not an existing folder"}});
-  }
+  if (auto err = existing_folder(c.path)) return refusal(id, std::move(*err));
   const std::string folder = real_or_same(c.path);
   workspace_.set_folder(folder);
   print_line("folder: " + folder);
@@ -156,7 +166,7 @@ Response App::reveal(std::uint64_t id, const cmd::Reveal& c) {
   if (auto err = open_path(c.path, std::nullopt, std::nullopt)) return refusal(id, std::move(*err));
   if (!c.heading) return ok(id, json{{"path", c.path}, {"heading", nullptr}});
   auto text = read_file(c.path);
-  if (!text) return refuse(id, "READ_FAILED", {{"path", c.path}, {"detail", text.error()}});
+  if (!text) return file_refusal(id, c.path, text.error());
   Document doc = parse_document(*text);
   auto found = resolve(doc, *c.heading);
   if (found.empty()) {
@@ -198,7 +208,7 @@ Response App::execute_command(std::uint64_t id, const cmd::ExecuteCommand& c) {
     auto active = workspace_.view().active;
     if (!active) return refuse(id, "NO_ACTIVE_TAB", {{"command", name}, {"detail", "no tab is open"}});
     auto closed = close_tab(*active, name == "tab.close" ? Outcome::kDone : Outcome::kDiscarded);
-    if (!closed) return refuse(id, "NO_ACTIVE_TAB", {{"command", name}, {"detail", closed.error()}});
+    if (!closed) return refuse(id, "NO_ACTIVE_TAB", {{"command", name}, {"detail", closed.error().message}});
     return done();
   }
   if (name == "tab.next" || name == "tab.previous") {
@@ -222,7 +232,7 @@ Response App::execute_command(std::uint64_t id, const cmd::ExecuteCommand& c) {
 Response App::read_section(std::uint64_t id, const cmd::ReadSection& c) {
   if (auto err = existing_note(c.path)) return refusal(id, std::move(*err));
   auto text = read_file(c.path);
-  if (!text) return refuse(id, "READ_FAILED", {{"path", c.path}, {"detail", text.error()}});
+  if (!text) return file_refusal(id, c.path, text.error());
   auto data = headless::read_section(*text, c.heading);
   if (!data) return refuse(id, data.error().code, data.error().params);
   (*data)["path"] = c.path;
@@ -236,11 +246,11 @@ Response App::write_section(std::uint64_t id, const cmd::WriteSection& c) {
     return refuse(id, "READ_ONLY", {{"path", c.path}, {"detail", "the note is read-only: its permissions do not allow writing"}});
   }
   auto text = read_file(c.path);
-  if (!text) return refuse(id, "READ_FAILED", {{"path", c.path}, {"detail", text.error()}});
+  if (!text) return file_refusal(id, c.path, text.error());
   auto result = headless::write_section(*text, {c.heading, c.operation, c.content, c.base_hash});
   if (!result) return refuse(id, result.error().code, result.error().params);
   if (auto written = write_file_atomically(c.path, result->text); !written) {
-    return refuse(id, "WRITE_FAILED", {{"path", c.path}, {"detail", written.error()}});
+    return file_refusal(id, c.path, written.error());
   }
   print_line("edited " + c.path + " (" + c.operation + (c.heading ? " " + *c.heading : std::string()) + ")");
   result->data["path"] = c.path;
@@ -259,15 +269,13 @@ std::optional<Response> App::wait_for_change(const Request& request, const cmd::
     wait.path = *c.path;
   }
   if (c.workspace) {
-    if (kind_of(*c.workspace) != Kind::kDirectory) {
-      return refuse(id, "NOT_A_DIRECTORY", {{"path", *c.workspace}, {"detail", "not an existing folder"}});
-    }
+    if (auto err = existing_folder(*c.workspace)) return refusal(id, std::move(*err));
     wait.report_source = true;
     // Only agents on the intercom (an attached session) receive messages.
     if (request.session && sidebar_.session(*request.session)) wait.workspace = workspace_key(*c.workspace);
   }
   wait.timeout = wait_timeout(c.timeout_secs);
-  auto report = headless::wait_for_change(wait, sidebar_, conn.fd);
+  auto report = headless::wait_for_change(wait, sidebar_, conn.peer->fd());
   if (!report) return std::nullopt;
   return ok(id, std::move(*report));
 }
@@ -302,27 +310,25 @@ std::optional<std::string> App::find_tab(const std::string& path) const {
   return std::nullopt;
 }
 
-std::expected<std::string, std::string> App::close_tab(const std::string& path, Outcome outcome) {
+Result<void> App::close_tab(const std::string& path, Outcome outcome) {
   auto tab = find_tab(path);
-  if (!tab) return std::unexpected("no tab is open for " + path);
-  auto waiters = workspace_.close_tab(*tab);
-  if (!waiters) return std::unexpected("no tab is open for " + path);
+  // Closed by someone else since it was found: just as absent.
+  auto waiters = tab ? workspace_.close_tab(*tab) : std::nullopt;
+  if (!waiters) return fail_with("NO_SUCH_TAB", "no tab is open for " + path);
   for (const auto& w : *waiters) {
     w.peer->send_event(encode_server_msg(Event{w.id, "closed", outcome}));
   }
-  std::string line = "closed " + *tab + " (" + std::string(outcome_text(outcome)) + ")";
-  print_line(line);
-  return line;
+  print_line("closed " + *tab + " (" + std::string(outcome_text(outcome)) + ")");
+  return {};
 }
 
-std::expected<std::string, std::string> App::say(const std::string& workspace, const std::string& text) {
-  if (kind_of(workspace) != Kind::kDirectory) return std::unexpected("not a folder: " + workspace);
+Result<void> App::say(const std::string& workspace, const std::string& text) {
+  if (kind_of(workspace) != Kind::kDirectory) return fail_with("NOT_A_DIRECTORY", "not a folder: " + workspace);
   WorkspaceView v = workspace_.view();
   json context{{"file", or_null(v.active)}, {"heading", or_null(v.visible_heading)}, {"selection", nullptr}};
   sidebar_.say(workspace_key(workspace), {text, std::move(context)});
-  std::string line = "[sidebar] you -> " + workspace + ": " + text;
-  print_line(line);
-  return line;
+  print_line("[sidebar] you -> " + workspace + ": " + text);
+  return {};
 }
 
 std::vector<std::string> App::describe_tabs() const {

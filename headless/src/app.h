@@ -5,13 +5,13 @@
 #pragma once
 
 #include <cstdint>
-#include <expected>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/run_err.h"
 #include "outcome.h"
 #include "peer.h"
 #include "request.h"
@@ -24,7 +24,6 @@ namespace elmpad::headless {
 /// One client connection as the app sees it.
 struct ClientConnection {
   std::shared_ptr<Peer> peer;
-  int fd = -1;                          // for noticing a hang-up during a wait
   std::vector<std::uint64_t> sessions;  // granted on this connection
 };
 
@@ -33,15 +32,21 @@ std::vector<std::string> available_commands();
 
 class App {
  public:
+  /// `sidebar_wakeup` wakes the waits on a workspace when the user speaks.
+  explicit App(WakePipe sidebar_wakeup) : sidebar_(std::move(sidebar_wakeup)) {}
+
   /// The one answer to `request`, or nullopt when the client went away while
   /// it waited. May block for as long as a wait_for_change lasts.
-  std::optional<Response> handle(const Request& request, ClientConnection& conn);
+  [[nodiscard]] std::optional<Response> handle(const Request& request, ClientConnection& conn);
   /// Ends the sessions granted on the connection.
   void connection_closed(ClientConnection& conn);
 
-  // The user's side. Each returns the line to show, or an error sentence.
-  std::expected<std::string, std::string> close_tab(const std::string& path, Outcome outcome);
-  std::expected<std::string, std::string> say(const std::string& workspace, const std::string& text);
+  // The user's side. Each shows what it did; a failure's message is the
+  // sentence to show instead.
+  /// "NO_SUCH_TAB" when no tab shows `path`.
+  Result<void> close_tab(const std::string& path, Outcome outcome);
+  /// "NOT_A_DIRECTORY" when `workspace` is not an existing folder.
+  Result<void> say(const std::string& workspace, const std::string& text);
   std::vector<std::string> describe_tabs() const;
 
   const Workspace& workspace() const { return workspace_; }

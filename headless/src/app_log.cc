@@ -1,9 +1,10 @@
 #include "app_log.h"
 
-#include <cerrno>
 #include <mutex>
 #include <string>
 #include <unistd.h>
+
+#include "app/unique_fd.h"
 
 namespace elmpad::headless {
 
@@ -12,13 +13,7 @@ void print_line(std::string_view line) {
   std::string out(line);
   out += '\n';
   std::lock_guard lock(mu);
-  std::string_view rest = out;
-  while (!rest.empty()) {
-    ssize_t n = ::write(STDOUT_FILENO, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
+  (void)write_all(STDOUT_FILENO, out);  // nobody to tell when nobody watches
 }
 
 }  // namespace elmpad::headless

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -13,21 +12,14 @@
 #include <utility>
 #include <vector>
 
+#include "app/unique_fd.h"
+#include "sys_error.h"
+
 namespace elmpad::headless {
 namespace {
 
-std::string sys_error(std::string_view call) { return std::string(call) + ": " + std::strerror(errno); }
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
+std::unexpected<RunErr> write_failed(std::string_view call, int err = errno) {
+  return std::unexpected(sys_error("WRITE_FAILED", call, err));
 }
 
 // A note's name is repeated in its temporary file's name unless the longer
@@ -83,16 +75,15 @@ void remove_if_stale(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) return;
   if (LIVE.contains(id_of(st))) return;
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd) return;
   struct stat opened {};
   // Without the lock no write holds the file; still under its name, it is
   // the file looked at above.
-  if (lock_file(fd, F_RDLCK) == Lock::kTaken && ::fstat(fd, &opened) == 0 && id_of(opened) == id_of(st) &&
+  if (lock_file(fd.get(), F_RDLCK) == Lock::kTaken && ::fstat(fd.get(), &opened) == 0 && id_of(opened) == id_of(st) &&
       same_file_at(path, id_of(st))) {
     ::unlink(path.c_str());
   }
-  ::close(fd);
 }
 
 void remove_stale_in(const std::string& dir, const std::string& name) {
@@ -115,41 +106,42 @@ struct Target {
 
 // Where the note really is: renaming over a symbolic link would replace the
 // link, not the note.
-std::expected<Target, std::string> locate(const std::string& path) {
+Result<Target> locate(const std::string& path) {
   char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) == nullptr) return std::unexpected(sys_error("realpath"));
+  if (::realpath(path.c_str(), resolved) == nullptr) return write_failed("realpath");
   std::string target = resolved;
   auto slash = target.rfind('/');
   return Target{target.substr(0, slash + 1), target.substr(slash + 1)};
 }
 
+struct Temporary {
+  UniqueFd fd;  // holds the lock
+  std::string path;
+  FileId id;
+};
+
 // A new temporary file beside the note, locked and entered in LIVE.
-std::expected<std::pair<int, std::string>, std::string> make_temporary(const Target& target, FileId& id) {
+Result<Temporary> make_temporary(const Target& target) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     std::lock_guard live(LIVE_MU);
     std::string tmp = target.dir + temporary_prefix(target.name) + std::string(kRandomPart, 'X');
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return std::unexpected(sys_error("mkstemp"));
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    UniqueFd fd(::mkstemp(tmp.data()));
+    if (!fd) return write_failed("mkstemp");
+    set_cloexec(fd.get());
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-      auto err = sys_error("fstat");
+    if (::fstat(fd.get(), &st) != 0) {
+      int err = errno;
       ::unlink(tmp.c_str());
-      ::close(fd);
-      return std::unexpected(err);
+      return write_failed("fstat", err);
     }
     // Another process cleaning up may have come upon the new file before the
     // lock was taken; it removes the file, so try another. A file system
     // without record locks still gets its edit, only less protection.
-    if (lock_file(fd, F_WRLCK) == Lock::kBusy || !same_file_at(tmp, id_of(st))) {
-      ::close(fd);
-      continue;
-    }
-    id = id_of(st);
-    LIVE.insert(id);
-    return std::pair{fd, std::move(tmp)};
+    if (lock_file(fd.get(), F_WRLCK) == Lock::kBusy || !same_file_at(tmp, id_of(st))) continue;
+    LIVE.insert(id_of(st));
+    return Temporary{std::move(fd), std::move(tmp), id_of(st)};
   }
-  return std::unexpected(std::string("mkstemp: the temporary file was taken away"));
+  return fail_with("WRITE_FAILED", "mkstemp: the temporary file was taken away");
 }
 
 void forget(FileId id) {
@@ -159,30 +151,24 @@ void forget(FileId id) {
 
 }  // namespace
 
-std::expected<std::string, std::string> read_file(const std::string& path) {
+Result<std::string> read_file(const std::string& path) {
   // A FIFO or a device in place of the note must not block the reader for
   // ever: open without waiting for a writer, and read only regular files.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return std::unexpected(sys_error("open"));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
+  if (!fd) return std::unexpected(sys_error("READ_FAILED", "open", errno));
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return std::unexpected(std::string("not a regular file"));
-  }
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail_with("READ_FAILED", "not a regular file");
   std::string out;
   char buf[65536];
   while (true) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
-      auto err = sys_error("read");
-      ::close(fd);
-      return std::unexpected(err);
+      return std::unexpected(sys_error("READ_FAILED", "read", errno));
     }
     if (n == 0) break;
     out.append(buf, static_cast<std::size_t>(n));
   }
-  ::close(fd);
   return out;
 }
 
@@ -198,37 +184,33 @@ void remove_stale_temporaries(const std::string& path) {
   if (auto target = locate(path)) remove_stale_in(target->dir, target->name);
 }
 
-std::expected<void, std::string> write_file_atomically(const std::string& path, std::string_view content) {
+Result<void> write_file_atomically(const std::string& path, std::string_view content) {
   auto target = locate(path);
-  if (!target) return std::unexpected(target.error());
+  if (!target) return std::unexpected(std::move(target).error());
   const std::string note = target->dir + target->name;
   struct stat st {};
-  if (::stat(note.c_str(), &st) != 0) return std::unexpected(sys_error("stat"));
+  if (::stat(note.c_str(), &st) != 0) return write_failed("stat");
   remove_stale_in(target->dir, target->name);
 
-  FileId id;
-  auto made = make_temporary(*target, id);
-  if (!made) return std::unexpected(made.error());
-  auto [fd, tmp] = std::move(*made);
-  auto abandon = [&](std::string err) {
-    ::unlink(tmp.c_str());
-    ::close(fd);
-    forget(id);
-    return std::unexpected(std::move(err));
+  auto made = make_temporary(*target);
+  if (!made) return std::unexpected(std::move(made).error());
+  Temporary& tmp = *made;
+  auto abandon = [&](std::string_view call, int err) {
+    ::unlink(tmp.path.c_str());
+    tmp.fd.reset();
+    forget(tmp.id);
+    return write_failed(call, err);
   };
-  if (::fchmod(fd, st.st_mode & 07777) != 0) return abandon(sys_error("fchmod"));
-  if (!write_all(fd, content)) return abandon(sys_error("write"));
-  if (::fsync(fd) != 0) return abandon(sys_error("fsync"));
-  if (::rename(tmp.c_str(), note.c_str()) != 0) return abandon(sys_error("rename"));
+  if (::fchmod(tmp.fd.get(), st.st_mode & 07777) != 0) return abandon("fchmod", errno);
+  if (auto written = write_all(tmp.fd.get(), content); !written) return abandon("write", written.error());
+  if (::fsync(tmp.fd.get()) != 0) return abandon("fsync", errno);
+  if (::rename(tmp.path.c_str(), note.c_str()) != 0) return abandon("rename", errno);
   // Closed only now: the lock marks the temporary file as live for as long
   // as it has its name.
-  ::close(fd);
-  forget(id);
+  tmp.fd.reset();
+  forget(tmp.id);
   // The rename itself is durable once the directory is synced.
-  if (int dfd = ::open(target->dir.c_str(), O_RDONLY); dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  if (UniqueFd dir(::open(target->dir.c_str(), O_RDONLY)); dir) ::fsync(dir.get());
   return {};
 }
 

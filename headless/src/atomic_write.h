@@ -6,25 +6,27 @@
 // a killed write left behind can be told from one being written.
 #pragma once
 
-#include <expected>
 #include <string>
 #include <string_view>
 
+#include "app/run_err.h"
+
 namespace elmpad::headless {
 
-/// The file's bytes; the error is the system's text.
-std::expected<std::string, std::string> read_file(const std::string& path);
+/// The file's bytes; else "READ_FAILED" with the failing call and the
+/// system's text, or "not a regular file".
+Result<std::string> read_file(const std::string& path);
 
 /// Whether the user may not change the file: the system would refuse them,
 /// or nobody may write it (which the superuser respects too). A file that
 /// cannot be looked at is not known to be read-only.
-bool is_read_only(const std::string& path);
+[[nodiscard]] bool is_read_only(const std::string& path);
 
 /// Replaces the content of `path` (following a symbolic link to its target)
 /// atomically, keeping the file's permissions; creates nothing else, and
-/// first removes what killed writes of the note left behind. The error is the
-/// failing call and the system's text.
-std::expected<void, std::string> write_file_atomically(const std::string& path, std::string_view content);
+/// first removes what killed writes of the note left behind. Else
+/// "WRITE_FAILED" with the failing call and the system's text.
+Result<void> write_file_atomically(const std::string& path, std::string_view content);
 
 /// Removes the temporary files of `path` that earlier writes, killed
 /// half-way, left beside it: the user's own regular files with a temporary

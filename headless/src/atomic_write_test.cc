@@ -48,7 +48,7 @@ TEST_F(AtomicWrite, ReplacesTheNoteWhateverItsName) {
   for (std::size_t length : {1u, 100u, 200u, 252u}) {
     std::string path = put(std::string(length, 'n') + ".md", "old\n");
     auto written = write_file_atomically(path, "new\n");
-    ASSERT_TRUE(written.has_value()) << length << ": " << written.error();
+    ASSERT_TRUE(written.has_value()) << length << ": " << written.error().message;
     EXPECT_EQ(read_file(path).value_or(""), "new\n");
     std::filesystem::remove(path);
   }

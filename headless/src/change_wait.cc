@@ -13,7 +13,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What the file holds; "" for a file that is not there.
+// What the file holds, as its token; no token for a file that is not there.
 struct FileState {
   bool exists = false;
   std::string token;

@@ -25,8 +25,9 @@ struct WaitTiming {
   std::chrono::milliseconds settle{300};  // quiet time before a change counts
 };
 
-/// The wake report, or nullopt when the client at `client_fd` hung up.
-std::optional<json> wait_for_change(const ChangeWait& wait, Sidebar& sidebar, int client_fd, WaitTiming timing = {});
+/// The wake report, or nullopt when the client at `client_fd` hung up (or
+/// the wait cannot poll for it).
+[[nodiscard]] std::optional<json> wait_for_change(const ChangeWait& wait, Sidebar& sidebar, int client_fd, WaitTiming timing = {});
 
 /// The limits applied to a requested timeout: 120 s by default, 600 s at most.
 std::chrono::milliseconds wait_timeout(std::optional<std::uint64_t> secs);

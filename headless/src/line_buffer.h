@@ -1,4 +1,6 @@
-// Splits the bytes a client sends into lines. Each byte is searched for the
+// Splits the bytes a client sends into lines, as they arrive: the
+// connection's thread polls for events as well as requests, so it cannot
+// block in a LineReader until a line ends. Each byte is searched for the
 // line feed once, however the bytes arrive: a long line trickled in small
 // pieces costs what its length costs, not its length times its pieces.
 #pragma once

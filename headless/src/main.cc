@@ -1,6 +1,7 @@
 // elmwrite-headless: serves the Elmwrite socket under $HOME without a
 // window; the user's side is typed on standard input. Runs until SIGINT or
-// SIGTERM, and removes its socket on the way out.
+// SIGTERM, and removes its socket on the way out; stops as well once its
+// socket file is gone.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include "app.h"
+#include "app/unique_fd.h"
 #include "app_log.h"
 #include "server.h"
 #include "socket_path.h"
@@ -46,17 +48,29 @@ int main(int argc, char** argv) {
   sigaddset(&stop, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
-  auto server = Server::listen(elmpad::socket_path(home));
-  if (!server) {
-    std::fprintf(stderr, "elmwrite-headless: %s\n", server.error().c_str());
+  // The console reads a copy of standard input and closes it at its end, so
+  // descriptor 0 stays taken rather than going to a file opened later. The
+  // copy is made before anything is opened: without a standard input, 0
+  // would be that file's. Then there is no console, as if its input ended.
+  auto console_input = elmpad::dup_cloexec(STDIN_FILENO);
+  auto sidebar_wakeup = WakePipe::make();
+  if (!sidebar_wakeup) {
+    std::fprintf(stderr, "elmwrite-headless: %s\n", sidebar_wakeup.error().message.c_str());
     return 1;
   }
-  static App app;  // outlives the detached threads until _Exit
+  auto server = Server::listen(elmpad::socket_path(home));
+  if (!server) {
+    std::fprintf(stderr, "elmwrite-headless: %s\n", server.error().message.c_str());
+    return 1;
+  }
+  static App app(std::move(*sidebar_wakeup));  // outlives the detached threads until _Exit
   print_line("elmwrite-headless: serving " + elmpad::socket_path(home) + " (pid " + std::to_string(::getpid()) + ")");
   print_line("type help for the user's commands");
 
   std::thread([&server] { server->serve(app); }).detach();
-  std::thread([] { run_user_console(app, STDIN_FILENO); }).detach();
+  if (console_input) {
+    std::thread([input = std::move(*console_input)]() mutable { run_user_console(app, std::move(input)); }).detach();
+  }
 
   // The socket file removed or replaced (its HOME deleted, another app took
   // over) leaves this instance unreachable: stop, as if signalled.

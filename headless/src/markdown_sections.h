@@ -64,7 +64,7 @@ struct SectionError {
 
 /// read_section's data: the section (content, line range, token), or without
 /// a heading the outline and the whole document.
-std::expected<json, SectionError> read_section(std::string_view text, const std::optional<std::string>& heading);
+[[nodiscard]] std::expected<json, SectionError> read_section(std::string_view text, const std::optional<std::string>& heading);
 
 struct WriteRequest {
   std::optional<std::string> heading;
@@ -84,6 +84,6 @@ struct WriteResult {
 /// code fence it leaves open or a `---` line that would close the note's
 /// opening `---` into frontmatter, is refused with "STRUCTURE_CHANGE" and
 /// nothing is written.
-std::expected<WriteResult, SectionError> write_section(std::string_view text, const WriteRequest& request);
+[[nodiscard]] std::expected<WriteResult, SectionError> write_section(std::string_view text, const WriteRequest& request);
 
 }  // namespace elmpad::headless

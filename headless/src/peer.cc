@@ -1,38 +1,15 @@
 #include "peer.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "app_log.h"
 
 namespace elmpad::headless {
-namespace {
 
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-}  // namespace
-
-std::expected<std::shared_ptr<Peer>, std::string> Peer::make(int fd) {
-  int wake[2];
-  if (::pipe(wake) != 0) return std::unexpected(std::string("pipe: ") + std::strerror(errno));
-  for (int end : wake) {
-    ::fcntl(end, F_SETFD, FD_CLOEXEC);
-    // A sender never waits for the pipe, and the connection empties it
-    // without waiting either; one unread byte is wake-up enough.
-    ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
-  }
-  return std::shared_ptr<Peer>(new Peer(fd, wake[0], wake[1]));
+Result<std::shared_ptr<Peer>> Peer::make(UniqueFd socket) {
+  auto wake = WakePipe::make();
+  if (!wake) return std::unexpected(std::move(wake).error());
+  return std::shared_ptr<Peer>(new Peer(std::move(socket), std::move(*wake)));
 }
 
 Peer::~Peer() { close(); }
@@ -41,14 +18,13 @@ void Peer::send_event(std::string_view line) {
   bool dropped = false;
   {
     std::lock_guard lock(mu_);
-    if (fd_ < 0 || broken_) return;
+    if (!socket_ || broken_) return;
     queued_events_ += line.size();
     if (holding_) {
       held_.push_back({std::string(line), true});
     } else {
       queue_.push_back({std::string(line), true});
-      ssize_t poked = ::write(wake_[1], "", 1);
-      (void)poked;  // a full pipe already holds a wake-up
+      wake_.poke();
     }
     dropped = drop_if_overfull_locked();
   }
@@ -58,13 +34,17 @@ void Peer::send_event(std::string_view line) {
 bool Peer::drop_if_overfull_locked() {
   if (queued_events_ <= kMaxQueuedEventBytes) return false;
   broken_ = true;
+  discard_locked();
+  // Ends the connection's thread too, whether it waits in a write to this
+  // client or for its next request.
+  ::shutdown(socket_.get(), SHUT_RDWR);
+  return true;
+}
+
+void Peer::discard_locked() {
   queue_.clear();
   held_.clear();
   queued_events_ = 0;
-  // Ends the connection's thread too, whether it waits in a write to this
-  // client or for its next request.
-  ::shutdown(fd_, SHUT_RDWR);
-  return true;
 }
 
 void Peer::hold_events() {
@@ -76,7 +56,7 @@ bool Peer::answer(std::string_view line) {
   {
     std::lock_guard lock(mu_);
     holding_ = false;
-    if (broken_ || fd_ < 0) return false;
+    if (broken_ || !socket_) return false;
     queue_.push_back({std::string(line), false});
     for (auto& held : held_) queue_.push_back(std::move(held));
     held_.clear();
@@ -87,16 +67,14 @@ bool Peer::answer(std::string_view line) {
 bool Peer::flush() {
   {
     std::lock_guard lock(mu_);
-    if (fd_ < 0) return false;
-    char drain[64];
-    while (::read(wake_[0], drain, sizeof drain) > 0) {
-    }
+    if (!socket_) return false;
+    wake_.drain();
   }
   while (true) {
     Outgoing next;
     {
       std::lock_guard lock(mu_);
-      if (broken_ || fd_ < 0) return false;
+      if (broken_ || !socket_) return false;
       if (queue_.empty()) return true;
       next = std::move(queue_.front());
       queue_.pop_front();
@@ -104,12 +82,10 @@ bool Peer::flush() {
     }
     // No lock here: this may wait as long as the client does not read, and
     // senders must not wait with it.
-    if (!write_all(fd_, next.line)) {
+    if (!write_all(socket_.get(), next.line)) {
       std::lock_guard lock(mu_);
       broken_ = true;
-      queue_.clear();
-      held_.clear();
-      queued_events_ = 0;
+      discard_locked();
       return false;
     }
   }
@@ -117,16 +93,11 @@ bool Peer::flush() {
 
 void Peer::close() {
   std::lock_guard lock(mu_);
-  if (fd_ < 0) return;
   // A tab may keep this record long after its client left: it keeps no
   // descriptor with it.
-  ::close(fd_);
-  ::close(wake_[0]);
-  ::close(wake_[1]);
-  fd_ = -1;
-  queue_.clear();
-  held_.clear();
-  queued_events_ = 0;
+  socket_.reset();
+  wake_ = WakePipe();
+  discard_locked();
 }
 
 }  // namespace elmpad::headless

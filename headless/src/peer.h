@@ -9,12 +9,15 @@
 
 #include <cstddef>
 #include <deque>
-#include <expected>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "app/run_err.h"
+#include "app/unique_fd.h"
+#include "wake_pipe.h"
 
 namespace elmpad::headless {
 
@@ -24,9 +27,9 @@ inline constexpr std::size_t kMaxQueuedEventBytes = 4u << 20;
 
 class Peer {
  public:
-  /// Takes ownership of `fd`; the error is the failing call and the
-  /// system's text when no wake-up pipe can be made.
-  static std::expected<std::shared_ptr<Peer>, std::string> make(int fd);
+  /// Takes the connected socket; fails (closing it) when no wake-up pipe
+  /// can be made.
+  static Result<std::shared_ptr<Peer>> make(UniqueFd socket);
   ~Peer();
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
@@ -39,17 +42,17 @@ class Peer {
   void send_event(std::string_view line);
 
   // The connection's own thread only.
-  int fd() const { return fd_; }
+  int fd() const { return socket_.get(); }
   /// Readable when events are queued; see `flush`.
-  int wake_fd() const { return wake_[0]; }
+  int wake_fd() const { return wake_.fd(); }
   /// Holds events until `answer`.
   void hold_events();
   /// Writes what is queued, then `line`, then the held events, and stops
   /// holding; false when the connection broke or the client was dropped.
-  bool answer(std::string_view line);
+  [[nodiscard]] bool answer(std::string_view line);
   /// Writes what is queued, waiting for a client that is slow to read;
   /// false when the connection broke or the client was dropped.
-  bool flush();
+  [[nodiscard]] bool flush();
   /// Closes the descriptors; later lines are dropped.
   void close();
 
@@ -58,12 +61,14 @@ class Peer {
     std::string line;
     bool event = false;
   };
-  Peer(int fd, int wake_read, int wake_write) : fd_(fd), wake_{wake_read, wake_write} {}
+  Peer(UniqueFd socket, WakePipe wake) : socket_(std::move(socket)), wake_(std::move(wake)) {}
   /// Stops writing to a client that stopped reading; true when it did so now.
   bool drop_if_overfull_locked();
+  /// Forgets every line still to be written.
+  void discard_locked();
 
-  int fd_;       // written by the connection's thread under mu_; -1 once closed
-  int wake_[2];  // read end polled by the connection's thread, write end poked by senders; closed with fd_
+  UniqueFd socket_;  // closed by the connection's thread under mu_, and then empty
+  WakePipe wake_;    // polled by the connection's thread, poked by senders under mu_; closed with socket_
   std::mutex mu_;
   std::deque<Outgoing> queue_;      // guarded by mu_; lines to write, in order
   std::size_t queued_events_ = 0;   // guarded by mu_; event bytes in queue_ and held_

@@ -4,10 +4,11 @@
 // request lines and writes one answer for each.
 #pragma once
 
-#include <expected>
 #include <string>
 
 #include "app.h"
+#include "app/run_err.h"
+#include "app/unique_fd.h"
 
 namespace elmpad::headless {
 
@@ -17,10 +18,10 @@ inline constexpr std::size_t kMaxRequestLine = 64u << 20;
 class Server {
  public:
   /// Binds `socket_path` for the user alone (the socket 0600 in a folder
-  /// 0700, made when missing); the error says what stood in the way.
-  static std::expected<Server, std::string> listen(const std::string& socket_path);
-  Server(Server&&) noexcept;
-  ~Server();
+  /// 0700, made when missing); the error says what stood in the way:
+  /// "ALREADY_SERVED" for another instance, "NOT_OURS" for a folder or file
+  /// of another user's or not of the kind expected, "LISTEN_FAILED" else.
+  static Result<Server> listen(const std::string& socket_path);
 
   /// Accepts connections forever, one detached thread each.
   [[noreturn]] void serve(App& app);
@@ -28,16 +29,17 @@ class Server {
   void remove_socket() const;
 
  private:
-  Server(std::string path, int listen_fd, int lock_fd) : path_(std::move(path)), listen_fd_(listen_fd), lock_fd_(lock_fd) {}
+  Server(std::string path, UniqueFd listener, UniqueFd lock)
+      : path_(std::move(path)), listener_(std::move(listener)), lock_(std::move(lock)) {}
   std::string path_;
-  int listen_fd_ = -1;
-  int lock_fd_ = -1;  // held for the process's life: one instance per socket
+  UniqueFd listener_;
+  UniqueFd lock_;  // held for the process's life: one instance per socket
 };
 
 /// Whether something accepts connections on the socket at `path`.
-bool is_served(const std::string& path);
+[[nodiscard]] bool is_served(const std::string& path);
 
 /// Serves one connection until the client closes it (runs on its thread).
-void serve_connection(App& app, int fd);
+void serve_connection(App& app, UniqueFd socket);
 
 }  // namespace elmpad::headless

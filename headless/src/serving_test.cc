@@ -47,8 +47,8 @@ class PeerTest : public ::testing::Test {
   void SetUp() override {
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    auto made = Peer::make(fds[0]);
-    ASSERT_TRUE(made.has_value()) << made.error();
+    auto made = Peer::make(UniqueFd(fds[0]));
+    ASSERT_TRUE(made.has_value()) << made.error().message;
     peer_ = *made;
     client_ = fds[1];
   }
@@ -199,7 +199,7 @@ class ChangeWaitTest : public ::testing::Test {
 
   int client_[2] = {-1, -1};
   std::string dir_;
-  Sidebar sidebar_;
+  Sidebar sidebar_{WakePipe::make().value()};
   std::thread waiter_;
   std::optional<json> report_;
   std::atomic<bool> done_{false};

@@ -2,9 +2,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
-#include <stdexcept>
-#include <unistd.h>
 
 namespace elmpad::headless {
 
@@ -14,19 +11,6 @@ std::string workspace_key(const std::string& path) {
   std::string out = path;
   while (out.size() > 1 && out.back() == '/') out.pop_back();
   return out;
-}
-
-Sidebar::Sidebar() {
-  if (::pipe(wake_) != 0) throw std::runtime_error("pipe");
-  for (int fd : wake_) {
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    // A full pipe already means "something happened"; never block on it.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  }
-}
-
-Sidebar::~Sidebar() {
-  for (int fd : wake_) ::close(fd);
 }
 
 std::uint64_t Sidebar::attach(AgentSession session) {
@@ -53,8 +37,7 @@ void Sidebar::say(const std::string& workspace, SidebarMessage message) {
     std::lock_guard lock(mu_);
     pending_[workspace].push_back(std::move(message));
   }
-  char byte = 1;
-  [[maybe_unused]] auto n = ::write(wake_[1], &byte, 1);
+  wake_.poke();
 }
 
 std::vector<SidebarMessage> Sidebar::take(const std::string& workspace) {
@@ -65,12 +48,6 @@ std::vector<SidebarMessage> Sidebar::take(const std::string& workspace) {
                                   std::make_move_iterator(it->second.end()));
   pending_.erase(it);
   return out;
-}
-
-void Sidebar::drain_wakeups() {
-  char buf[256];
-  while (::read(wake_[0], buf, sizeof buf) > 0) {
-  }
 }
 
 }  // namespace elmpad::headless

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "json_text.h"
+#include "wake_pipe.h"
 
 namespace elmpad::headless {
 
@@ -31,8 +32,8 @@ std::string workspace_key(const std::string& path);
 
 class Sidebar {
  public:
-  Sidebar();
-  ~Sidebar();
+  /// `wakeup` is poked for every message queued.
+  explicit Sidebar(WakePipe wakeup) : wake_(std::move(wakeup)) {}
   Sidebar(const Sidebar&) = delete;
   Sidebar& operator=(const Sidebar&) = delete;
 
@@ -48,15 +49,15 @@ class Sidebar {
 
   /// A descriptor that becomes readable whenever a message is queued for
   /// any workspace; waits poll it and drain it with `drain_wakeups`.
-  int wakeup_fd() const { return wake_[0]; }
-  void drain_wakeups();
+  int wakeup_fd() const { return wake_.fd(); }
+  void drain_wakeups() { wake_.drain(); }
 
  private:
-  mutable std::mutex mu_;  // guards the members below
+  mutable std::mutex mu_;  // guards the three members below
   std::uint64_t next_session_ = 1;
   std::map<std::uint64_t, AgentSession> sessions_;
   std::map<std::string, std::deque<SidebarMessage>> pending_;
-  int wake_[2] = {-1, -1};
+  WakePipe wake_;  // not guarded: poked and drained without the lock
 };
 
 }  // namespace elmpad::headless

@@ -8,7 +8,6 @@
 // A path or workspace with spaces is written in double quotes.
 #pragma once
 
-#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +15,8 @@
 #include <vector>
 
 #include "app.h"
+#include "app/run_err.h"
+#include "app/unique_fd.h"
 
 namespace elmpad::headless {
 
@@ -35,14 +36,14 @@ struct Nothing {};  // an empty line
 
 using UserCommand = std::variant<user::Close, user::Say, user::Tabs, user::Help, user::Nothing>;
 
-/// Parses one line; the error is the sentence shown to the user.
-std::expected<UserCommand, std::string> parse_user_command(std::string_view line);
+/// Parses one line; else "BAD_COMMAND" with the sentence shown to the user.
+Result<UserCommand> parse_user_command(std::string_view line);
 
 /// Carries the command out; returns the lines to show (errors included).
 std::vector<std::string> run_user_command(App& app, const UserCommand& command);
 
-/// Reads commands from `fd` until its end, showing answers on standard
+/// Reads commands from `input` until its end, showing answers on standard
 /// output. The app keeps serving after this returns.
-void run_user_console(App& app, int fd);
+void run_user_console(App& app, UniqueFd input);
 
 }  // namespace elmpad::headless

@@ -39,9 +39,9 @@ class Workspace {
   /// Scrolls an open tab; nothing when it is not open.
   void scroll_to(const std::string& path, const std::string& anchor);
   /// Closes the tab and hands back its waiters; nullopt when it is not open.
-  std::optional<std::vector<TabWaiter>> close_tab(const std::string& path);
+  [[nodiscard]] std::optional<std::vector<TabWaiter>> close_tab(const std::string& path);
   /// Makes the next (or previous) tab active; false without tabs.
-  bool cycle(int step);
+  [[nodiscard]] bool cycle(int step);
   WorkspaceView view() const;
 
  private:
