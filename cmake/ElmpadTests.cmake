@@ -6,15 +6,10 @@
 # (label "threaded", built by the threaded_tests target). LIST_WHEN_RUN: its
 # tests are listed when ctest runs, so a new data-driven case needs no rebuild.
 
-# Test files of one program compiled together: most of their compile time is
-# the same headers parsed again. scripts/test turns it on.
-option(ELMPAD_UNITY_TESTS "compile each test program's files as one unit" OFF)
-
 function(elmpad_test_program name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "THREADED;LIST_WHEN_RUN" "TIMEOUT" "SOURCES;LIBRARIES;DEPENDS")
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest_main)
-  set_target_properties(${name} PROPERTIES UNITY_BUILD ${ELMPAD_UNITY_TESTS})
   if(arg_DEPENDS)
     add_dependencies(${name} ${arg_DEPENDS})
   endif()
