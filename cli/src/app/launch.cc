@@ -62,6 +62,6 @@ Result<AppConnection> connect_or_launch_app() {
   return AppConnection{std::move(*conn), reached->launched};
 }
 
-void perform_activation(const std::string& app) { (void)start_detached({"open", "-a", app}); }
+void perform_activation(const std::string& app) { start_detached({"open", "-a", app}); }
 
 }  // namespace elmpad

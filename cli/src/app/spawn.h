@@ -22,8 +22,8 @@ SysResult<ExitStatus> run_and_wait(const std::vector<std::string>& argv);
 
 /// Starts `argv` with the standard streams inherited and does not wait for
 /// it; the child is handed to init at once, so it is never left a zombie.
-/// Returns whether it could be started.
-[[nodiscard]] bool start_detached(const std::vector<std::string>& argv);
+/// A failed start goes unreported: nothing waits on what it would do.
+void start_detached(const std::vector<std::string>& argv);
 
 /// Runs `argv` with no standard input and returns its standard output (its
 /// standard error is dropped); the exit status is ignored. The failure is a
