@@ -10,6 +10,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "app/connection.h"
 #include "socket_path.h"
 
 namespace elmpad::fuzz {
@@ -54,11 +55,9 @@ ScriptedApp::ScriptedApp() {
   std::string path = socket_path(home);
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  check(path.size() < sizeof addr.sun_path, "socket path length");
-  std::memcpy(addr.sun_path, path.data(), path.size());
-  check(::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(listen_fd_, 16) == 0,
+  auto addr = socket_address(path);
+  check(addr.has_value(), "socket path length");
+  check(::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr) == 0 && ::listen(listen_fd_, 16) == 0,
         "serve the app socket");
   std::thread([this] { serve(); }).detach();
 }

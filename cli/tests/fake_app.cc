@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "app/connection.h"
 #include "app/line_reader.h"
 #include "json_text.h"
 #include "socket_path.h"
@@ -42,10 +43,9 @@ FakeApp::FakeApp(std::string home, std::string log) : path_(elmpad::socket_path(
   // The program under test must not inherit the fake's descriptors: tests
   // check what leaks into the children it starts.
   set_cloexec(listen_fd_);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path_.data(), path_.size());
-  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 64) != 0) {
+  auto addr = socket_address(path_);
+  if (!addr || ::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr) != 0 ||
+      ::listen(listen_fd_, 64) != 0) {
     throw std::runtime_error("FakeApp cannot serve " + path_ + ": " + std::strerror(errno));
   }
   make_pipe(stop_);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <cstring>
 
+#include "app/connection.h"
 #include "socket_path.h"
 
 namespace elmpad::testing {
@@ -54,10 +55,8 @@ std::string TempHome::read_file(const std::string& relative) const {
 void make_stale_socket(const std::string& path) {
   fs::create_directories(fs::path(path).parent_path());
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.data(), path.size());
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  auto addr = socket_address(path);
+  if (!addr || ::bind(fd, reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr) != 0) {
     ::close(fd);
     throw std::runtime_error("bind failed: " + path);
   }

@@ -94,12 +94,8 @@ Result<UniqueFd> take_instance_lock(const std::string& socket_path) {
 }  // namespace
 
 Result<Server> Server::listen(const std::string& socket_path) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (socket_path.size() >= sizeof addr.sun_path) {
-    return fail_with("LISTEN_FAILED", "socket path too long: " + socket_path);
-  }
-  std::memcpy(addr.sun_path, socket_path.data(), socket_path.size());
+  auto addr = socket_address(socket_path);
+  if (!addr) return fail_with("LISTEN_FAILED", "socket path too long: " + socket_path);
   if (auto claimed = claim_folder(std::filesystem::path(socket_path).parent_path().string()); !claimed) {
     return std::unexpected(std::move(claimed).error());
   }
@@ -113,7 +109,7 @@ Result<Server> Server::listen(const std::string& socket_path) {
   set_cloexec(listener.get());
   // The socket is born with the umask's mode; the folder already keeps
   // others out until it is narrowed to the user's alone.
-  if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr) != 0) {
     return listen_failed("bind " + socket_path);
   }
   if (::chmod(socket_path.c_str(), 0600) != 0 || ::listen(listener.get(), 64) != 0) {

@@ -5,6 +5,7 @@
 
 #include <expected>
 #include <string>
+#include <sys/un.h>
 
 #include "app/line_reader.h"
 #include "app/run_err.h"
@@ -16,6 +17,10 @@ struct Connection {
   UniqueFd socket;
   LineReader reader;
 };
+
+/// The address of the Unix socket at `path`. Never truncated, since a
+/// shortened path could name another socket: too long is ENAMETOOLONG.
+SysResult<sockaddr_un> socket_address(const std::string& path);
 
 /// One plain connection attempt to the Unix socket at `path` (close-on-exec).
 /// A path too long for a socket address fails like any other attempt.

@@ -2,11 +2,16 @@
 
 namespace elmpad::mcp {
 
-const std::string* ToolArgs::string(const char* key) const {
+const json* ToolArgs::member(const char* key) const {
   if (!arguments_.is_object()) return nullptr;
   auto it = arguments_.find(key);
-  if (it == arguments_.end() || !it->is_string()) return nullptr;
-  return &it->get_ref<const std::string&>();
+  return it == arguments_.end() ? nullptr : &*it;
+}
+
+const std::string* ToolArgs::string(const char* key) const {
+  const json* value = member(key);
+  if (value == nullptr || !value->is_string()) return nullptr;
+  return &value->get_ref<const std::string&>();
 }
 
 std::expected<std::string, ProtocolError> ToolArgs::required_text(const char* key) const {
@@ -22,10 +27,9 @@ std::optional<std::string> ToolArgs::optional_text(const char* key) const {
 }
 
 std::optional<std::uint64_t> ToolArgs::optional_count(const char* key) const {
-  if (!arguments_.is_object()) return std::nullopt;
-  auto it = arguments_.find(key);
-  if (it == arguments_.end() || !it->is_number_unsigned()) return std::nullopt;
-  return it->get<std::uint64_t>();
+  const json* value = member(key);
+  if (value == nullptr || !value->is_number_unsigned()) return std::nullopt;
+  return value->get<std::uint64_t>();
 }
 
 ProtocolError ToolArgs::missing(const char* key) {

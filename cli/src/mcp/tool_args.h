@@ -35,6 +35,9 @@ class ToolArgs {
   [[nodiscard]] static ProtocolError missing(const char* key);
 
  private:
+  /// The member `key`, or nullptr.
+  [[nodiscard]] const json* member(const char* key) const;
+
   const json& arguments_;
 };
 
