@@ -9,12 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/unique_fd.h"
 #include "app_log.h"
 #include "atomic_write.h"
 #include "change_wait.h"
 #include "markdown_sections.h"
 #include "opens_as.h"
+#include "unique_fd.h"
 
 namespace elmpad::headless {
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/run_err.h"
 #include "outcome.h"
 #include "peer.h"
 #include "request.h"
+#include "run_err.h"
 #include "server_msg.h"
 #include "sidebar.h"
 #include "workspace.h"

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_err.h"
-#include "app/unique_fd.h"
+#include "run_err.h"
+#include "unique_fd.h"
 #include "wake_pipe.h"
 
 namespace elmpad::headless {

@@ -13,11 +13,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/connection.h"
 #include "app_log.h"
 #include "line_buffer.h"
 #include "request_decode.h"
 #include "sys_error.h"
+#include "unix_socket.h"
 
 namespace elmpad::headless {
 
