@@ -1,5 +1,7 @@
 // The app's requests as one connection's thread carries them out, for
 // clients on socket pairs.
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sys/socket.h>
