@@ -90,10 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // As the server runs a tool, but on this thread.
-  elmpad::mcp::ToolRunner run_tool = [](const elmpad::mcp::RequestId& id, const std::string& name,
-                                        const json& arguments) {
-    elmpad::mcp::InFlightScope in_flight(id);
-    return elmpad::mcp::call_tool(name, arguments);
+  elmpad::mcp::ToolRunner run_tool =
+      [](const elmpad::mcp::ToolCall& call) -> std::optional<elmpad::mcp::ToolOutcome> {
+    elmpad::mcp::InFlightScope in_flight(call.id);
+    return elmpad::mcp::call_tool(call.name, call.arguments);
   };
   elmpad::LineReader reader{elmpad::UniqueFd(elmpad::fuzz::stream_of(client))};
   std::optional<elmpad::mcp::RequestId> last_request;

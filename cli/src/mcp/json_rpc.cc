@@ -31,18 +31,43 @@ Reply result_reply(std::string_view id, SplicedText result) {
   return result;
 }
 
-Reply tools_call(const RequestId& id, const json& params, const ToolRunner& run_tool) {
-  std::string name;
-  json arguments = json::object();
+// The era a request belongs to: the handshake one, or the revision that
+// names itself in every request's _meta.
+enum class Era { kHandshake, kStateless };
+
+// The cache hint on what never changes while the process lives: clients may
+// keep it an hour, and share it, since it is the same for every user.
+constexpr const char* kCacheHint = R"("cacheScope":"public")";
+constexpr const char* kTtl = R"("ttlMs":3600000)";
+
+// A result object of the stateless revision: its "resultType" goes in before
+// the closing brace, after every key it sorts behind in every result here.
+SplicedText completed(SplicedText result) {
+  std::string& last = result.tail.empty() ? result.head : result.tail;
+  last.pop_back();
+  last += R"(,"resultType":"complete"})";
+  return result;
+}
+
+std::optional<Reply> tools_call(const RequestId& id, const json& params, Era era, const ToolRunner& run_tool) {
+  ToolCall call{.id = id, .arguments = json::object(), .stateless = era == Era::kStateless};
   if (params.is_object()) {
-    if (auto it = params.find("name"); it != params.end() && it->is_string()) name = it->get<std::string>();
-    if (auto it = params.find("arguments"); it != params.end()) arguments = *it;
+    if (auto it = params.find("name"); it != params.end() && it->is_string()) call.name = it->get<std::string>();
+    if (auto it = params.find("arguments"); it != params.end()) call.arguments = *it;
+    if (auto meta = params.find("_meta"); meta != params.end() && meta->is_object()) {
+      if (auto token = meta->find("progressToken");
+          token != meta->end() && (token->is_string() || token->is_number_integer())) {
+        call.progress_token = RequestId(*token);
+      }
+    }
   }
-  ToolOutcome outcome = run_tool(id, name, arguments);
-  if (auto* error = std::get_if<ProtocolError>(&outcome)) {
+  auto outcome = run_tool(call);
+  if (!outcome) return std::nullopt;
+  if (auto* error = std::get_if<ProtocolError>(&*outcome)) {
     return rpc_error(id, error->code, std::move(error->message));
   }
-  return rpc_result(id, std::move(std::get<ToolResult>(outcome)));
+  auto& result = std::get<ToolResult>(*outcome);
+  return rpc_result(id, era == Era::kStateless ? completed(std::move(result)) : std::move(result));
 }
 
 // The catalogue never changes while the process lives: its text is made
@@ -52,18 +77,56 @@ const std::string& tools_list_result() {
   return text;
 }
 
-struct Method {
-  std::string_view name;
-  Reply (*answer)(const RequestId& id, const json& params, const ToolRunner& run_tool);
-};
+const std::string& stateless_tools_list_result() {
+  static const std::string text = [] {
+    std::string tools = tools_list_result();  // {"tools":[…]}
+    return "{" + std::string(kCacheHint) + R"(,"resultType":"complete",)" + tools.substr(1, tools.size() - 2) +
+           "," + kTtl + "}";
+  }();
+  return text;
+}
+
+std::string discover_result() {
+  return R"({"_meta":{"io.modelcontextprotocol/serverInfo":{"name":"elmpad","version":")" + std::string(kVersion) +
+         R"("}},)" + kCacheHint + R"(,"capabilities":{"tools":{}},"resultType":"complete","supportedVersions":[")" +
+         kStatelessVersion + R"("],)" + kTtl + "}";
+}
 
 using Runner = const ToolRunner&;
-constexpr std::array<Method, 4> kMethods = {{
-    {"ping", [](const RequestId& id, const json&, Runner) { return rpc_result(id, {"{}"}); }},
-    {"initialize", [](const RequestId& id, const json& params, Runner) { return rpc_result(id, {initialize_result(params)}); }},
-    {"tools/list", [](const RequestId& id, const json&, Runner) { return rpc_result(id, {tools_list_result()}); }},
-    {"tools/call", tools_call},
+struct Method {
+  std::string_view name;
+  bool handshake;  // answered in the handshake era
+  bool stateless;  // answered in the revision without a handshake
+  std::optional<Reply> (*answer)(const RequestId& id, const json& params, Era era, Runner run_tool);
+};
+
+// Which methods each era has. The stateless revision has no handshake and
+// no ping; discovery is its alone.
+constexpr std::array<Method, 5> kMethods = {{
+    {"ping", true, false, [](const RequestId& id, const json&, Era, Runner) -> std::optional<Reply> {
+       return rpc_result(id, {"{}"});
+     }},
+    {"initialize", true, false, [](const RequestId& id, const json& params, Era, Runner) -> std::optional<Reply> {
+       return rpc_result(id, {initialize_result(params)});
+     }},
+    {"server/discover", false, true, [](const RequestId& id, const json&, Era, Runner) -> std::optional<Reply> {
+       return rpc_result(id, {discover_result()});
+     }},
+    {"tools/list", true, true, [](const RequestId& id, const json&, Era era, Runner) -> std::optional<Reply> {
+       return rpc_result(id, {era == Era::kStateless ? stateless_tools_list_result() : tools_list_result()});
+     }},
+    {"tools/call", true, true, tools_call},
 }};
+
+// The version a request names in params _meta, as JSON: nothing for a
+// request of the handshake era.
+const json* named_version(const json& params) {
+  if (!params.is_object()) return nullptr;
+  auto meta = params.find("_meta");
+  if (meta == params.end() || !meta->is_object()) return nullptr;
+  auto version = meta->find(kVersionMetaKey);
+  return version == meta->end() ? nullptr : &*version;
+}
 
 // The parser quotes the token it stopped in, which can be nearly the whole
 // line (an unterminated string of megabytes): only its start is kept, so the
@@ -94,6 +157,11 @@ Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
   return Reply{R"({"error":)" + compact(error) + R"(,"id":)" + id.text() + R"(,"jsonrpc":"2.0"})", std::nullopt, ""};
 }
 
+Reply rpc_error(const RequestId& id, std::int64_t code, std::string message, json data) {
+  json error{{"code", code}, {"data", std::move(data)}, {"message", std::move(message)}};
+  return Reply{R"({"error":)" + compact(error) + R"(,"id":)" + id.text() + R"(,"jsonrpc":"2.0"})", std::nullopt, ""};
+}
+
 bool is_blank(std::string_view line) {
   std::size_t i = 0;
   while (i < line.size()) {
@@ -117,8 +185,10 @@ std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_to
 std::optional<std::optional<Reply>> quick_reply(std::string_view line) {
   using Kind = JsonIndex::Kind;
   constexpr std::optional<Reply> kNoReply;
-  // A tool call is the careful way's in any case: not worth a scan first.
+  // A tool call is the careful way's in any case: not worth a scan first;
+  // so is a request that names its revision.
   if (line.find("tools/call") != std::string_view::npos) return std::nullopt;
+  if (line.find("io.modelcontextprotocol") != std::string_view::npos) return std::nullopt;
   auto index = JsonIndex::scan(line);
   if (!index) return std::nullopt;
   // Only an object can carry an id; batches and bare values are dropped.
@@ -166,8 +236,19 @@ std::optional<Reply> careful_reply(std::string_view line, const ToolRunner& run_
   if (auto it = message->find("method"); it != message->end() && it->is_string()) method = it->get<std::string>();
   json params;
   if (auto it = message->find("params"); it != message->end()) params = std::move(*it);
+  Era era = Era::kHandshake;
+  if (const json* version = named_version(params)) {
+    if (*version != kStatelessVersion) {
+      std::string requested = version->is_string() ? version->get<std::string>() : compact(*version);
+      return rpc_error(id, kUnsupportedProtocolVersion, "unsupported protocol version: " + requested,
+                       json{{"requested", requested}, {"supported", json::array({kStatelessVersion})}});
+    }
+    era = Era::kStateless;
+  }
   for (const auto& entry : kMethods) {
-    if (entry.name == method) return entry.answer(id, params, run_tool);
+    if (entry.name == method && (era == Era::kStateless ? entry.stateless : entry.handshake)) {
+      return entry.answer(id, params, era, run_tool);
+    }
   }
   return rpc_error(id, kMethodNotFound, "method not found: " + method);
 }

@@ -18,8 +18,12 @@
 namespace elmpad::mcp {
 
 inline constexpr const char* kDefaultProtocolVersion = "2025-06-18";
+/// The revision without a handshake: each request names it in its _meta.
+inline constexpr const char* kStatelessVersion = "2026-07-28";
+inline constexpr const char* kVersionMetaKey = "io.modelcontextprotocol/protocolVersion";
 inline constexpr std::int64_t kParseError = -32700;
 inline constexpr std::int64_t kMethodNotFound = -32601;
+inline constexpr std::int64_t kUnsupportedProtocolVersion = -32022;
 
 /// One reply line, without its line feed. A tool result's passed-on data
 /// stays spliced in, to be printed as the line is written.
@@ -29,11 +33,25 @@ using Reply = SplicedText;
 [[nodiscard]] Reply rpc_result(const RequestId& id, SplicedText result);
 /// {"error":{"code":…,"message":…},"id":…,"jsonrpc":"2.0"}
 [[nodiscard]] Reply rpc_error(const RequestId& id, std::int64_t code, std::string message);
+/// The same with "data" in the error object.
+[[nodiscard]] Reply rpc_error(const RequestId& id, std::int64_t code, std::string message, json data);
 
-/// Runs one tools/call for handle_line: the request's id, the tool's name
-/// (empty when the call gives none) and its arguments. The caller decides
-/// what surrounds the tool: which thread, the in-flight record.
-using ToolRunner = std::function<ToolOutcome(const RequestId& id, const std::string& name, const json& arguments)>;
+/// One tools/call as handle_line read it.
+struct ToolCall {
+  RequestId id;
+  std::string name;  // empty when the call gives none
+  json arguments;
+  /// params _meta "progressToken" when it is a string or an integer.
+  std::optional<RequestId> progress_token;
+  /// Made under the revision without a handshake, whose cancelled requests
+  /// get no reply.
+  bool stateless = false;
+};
+
+/// Runs one tools/call for handle_line; nothing when the call is to get no
+/// reply. The caller decides what surrounds the tool: which thread, the
+/// in-flight record, progress.
+using ToolRunner = std::function<std::optional<ToolOutcome>(const ToolCall& call)>;
 
 /// The reply to one line (its line feed and carriage return already
 /// removed), or nothing for blank lines and notifications. A number id is
@@ -45,7 +63,8 @@ using ToolRunner = std::function<ToolOutcome(const RequestId& id, const std::str
 /// tests can hold them to the same replies. The quick way reads the common
 /// lines (ping, initialize, tools/list, notifications) from the line's
 /// checked text, and declines (nullopt) every line that needs the parser,
-/// tool calls included; the careful way parses every line.
+/// tool calls and requests that name their revision included; the careful
+/// way parses every line.
 [[nodiscard]] std::optional<std::optional<Reply>> quick_reply(std::string_view line);
 [[nodiscard]] std::optional<Reply> careful_reply(std::string_view line, const ToolRunner& run_tool);
 

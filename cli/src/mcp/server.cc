@@ -16,6 +16,7 @@
 #include "line_reader.h"
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
+#include "mcp/progress_ticker.h"
 #include "mcp/session.h"
 #include "mcp/tool_table.h"
 #include "unique_fd.h"
@@ -101,7 +102,8 @@ class ReplyWriter : public TextSink {
 // the order they came.
 class Server {
  public:
-  Server(UniqueFd input, int output) : input_(std::move(input)), writer_(output) {}
+  Server(UniqueFd input, int output, std::chrono::milliseconds progress_interval)
+      : input_(std::move(input)), writer_(output), progress_interval_(progress_interval) {}
 
   /// The start: the calling thread answers nothing until start_done(), and
   /// the thread about to run read_lines() holds standard input.
@@ -192,10 +194,25 @@ class Server {
     };
     // A tool may block for minutes: standard input goes to the other thread
     // first, so that a cancellation, or the end of input, is read meanwhile.
-    auto run_tool = [&hand_over](const RequestId& id, const std::string& name, const json& arguments) {
+    // A wait whose request carries a progress token reports progress while
+    // it blocks. Output stays one writer at a time: while the tool runs only
+    // the ticker writes (nothing is answered meanwhile), and the ticker has
+    // stopped, its last line written, before the reply is.
+    auto run_tool = [this, &hand_over](const ToolCall& call) -> std::optional<ToolOutcome> {
       hand_over();
-      InFlightScope in_flight(id);
-      return call_tool(name, arguments);
+      InFlightScope in_flight(call.id);
+      std::optional<ProgressTicker> ticker;
+      if (call.progress_token && call.name == "wait_for_change") {
+        ticker.emplace(progress_interval_, [this, &call](std::uint64_t n) {
+          return static_cast<bool>(write_all(writer_.fd(), progress_line(*call.progress_token, n) + '\n'));
+        });
+      }
+      auto outcome = call_tool(call.name, call.arguments);
+      ticker.reset();
+      // The revision without a handshake answers a cancelled request with
+      // nothing at all.
+      if (call.stateless && was_cancelled()) return std::nullopt;
+      return outcome;
     };
     auto reply = handle_line(line, run_tool);
     if (!reply) return reading;
@@ -224,7 +241,8 @@ class Server {
   bool reading_ = false;           // a thread holds standard input; guarded by mu_
   bool busy_ = false;              // a thread is answering a line; guarded by mu_
   LineReader input_;               // only the thread that holds standard input reads it
-  ReplyWriter writer_;             // only the thread answering writes
+  ReplyWriter writer_;             // only the thread answering writes, or its tool's progress ticker
+  std::chrono::milliseconds progress_interval_;
 };
 
 }  // namespace
@@ -236,7 +254,7 @@ int run() {
     output = UniqueFd(STDOUT_FILENO);
   }
   // Process lifetime: the detached thread must never see it destroyed.
-  static Server& server = *new Server(std::move(input), output.release());
+  static Server& server = *new Server(std::move(input), output.release(), progress_interval());
   server.start();
   try {
     std::thread([] {

@@ -3,7 +3,8 @@
 // Two threads, alike: the main thread and one it starts. Who owns what:
 // - standard input: the one thread that holds it (it reads and acts on
 //   cancellations); the holder hands it over before anything that may block.
-// - standard output: the one thread answering a line, the only one writing.
+// - standard output: the one thread answering a line, the only one writing;
+//   while it runs a wait, the wait's progress ticker instead.
 // - the queue of lines read while another is answered: both, under the
 //   server's lock.
 // - the in-flight record: set and cleared by the thread running a tool;

@@ -1,6 +1,9 @@
 // The official MCP TypeScript SDK as the client (tests/interop): it spawns
 // `elmpad mcp`, lists tools, reads and writes a section through the fake
-// app, and aborts a wait. Skipped when Node.js or the SDK is not installed.
+// app, and aborts a wait; the v2 client also in each of its negotiation
+// modes, and through a wait that outlives its own request timeout on
+// progress (that case takes about 15 s). Skipped when Node.js or the SDK is
+// not installed.
 #include <cstdlib>
 #include <sstream>
 #include <sys/stat.h>
@@ -76,6 +79,64 @@ TEST(McpInterop, OfficialSdkClient) {
                 R"({"id":1,"proto":1,"cmd":"wait_for_change","path":)" + json_note + "}\n"}));
   EXPECT_TRUE(eventually([&] { return app.connections_open() == 0; }));
 }
+
+// The v2 client in one negotiation mode: "legacy", "auto" (which picks the
+// revision without a handshake when offered) or a pinned revision.
+class McpInteropV2 : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(McpInteropV2, OfficialClient) {
+  std::string node = find_node();
+  struct stat st {};
+  if (node.empty() || ::stat(INTEROP_DIR "/node_modules/@modelcontextprotocol/client", &st) != 0) {
+    GTEST_SKIP() << "needs node and `npm ci --prefix cli/tests/interop`";
+  }
+  const std::string& mode = GetParam();
+  TempHome home;
+  std::string note = home.write_file("plan.md", "# Plan\nold\n");
+  FakeApp app(home.path());
+  app.reply("get_context", {R"({"id":1,"ok":true,"data":{"active":"plan"}})"});
+  app.reply("read_section", {R"({"id":1,"ok":true,"data":{"content":"old\n","baseHash":"h1"}})"});
+  app.reply("write_section", {R"({"id":1,"ok":false,"error":{"code":"CONFLICT","params":{"content":"old\n","baseHash":"h1"}}})"});
+  app.hold("wait_for_change");
+  app.on("wait_for_change", Action{.lines = {R"({"id":1,"ok":true,"data":{"changed":false,"timedOut":true}})"},
+                                    .hold = true});
+
+  Child client(RunOptions{.args = {INTEROP_DIR "/client2.mjs", ELMPAD_BIN, note, mode}, .home = home.path(),
+                          .program = node});
+  EXPECT_EQ(client.read_line(), mode == "legacy" ? R"(era "handshake")" : R"(era "2026-07-28")");
+  EXPECT_EQ(client.read_line(), std::string("server \"elmpad ") + kVersion + "\"");
+  EXPECT_EQ(client.read_line(),
+            R"(tools ["open_file","open_folder","reveal","get_context","execute_command","read_section","write_section","wait_for_change","post_message"])");
+  EXPECT_EQ(client.read_line(), std::string(R"(context {"text":"{\"active\":\"plan\",\"version\":\")") + kVersion +
+                                    R"(\"}","isError":false})");
+  EXPECT_EQ(client.read_line(), R"(read {"text":"{\"baseHash\":\"h1\",\"content\":\"old\\n\"}","isError":false})");
+  auto write = client.read_line();
+  ASSERT_TRUE(write.has_value());
+  EXPECT_TRUE(write->starts_with(R"(write {"text":"{\"error\":{\"code\":\"CONFLICT\")")) << *write;
+  EXPECT_TRUE(write->ends_with(R"("isError":true})")) << *write;
+  EXPECT_EQ(client.read_line(), "waiting true");
+  ASSERT_TRUE(eventually([&] {
+    auto lines = app.received();
+    return !lines.empty() && lines.back().find(R"("cmd":"wait_for_change")") != std::string::npos;
+  }));
+  client.write("go\n");
+  EXPECT_EQ(client.read_line(), R"(wait ["rejected","user interrupt"])");
+  // The long wait has outlived the client's own timeout: the app answers now.
+  EXPECT_EQ(client.read_line(), "overdue true");
+  app.release();
+  EXPECT_EQ(client.read_line(), R"(long ["resolved",{"text":"{\"changed\":false,\"timedOut\":true}","isError":false}])");
+  EXPECT_EQ(client.read_line(), "outlived true");
+  EXPECT_EQ(client.wait(), 0);
+  EXPECT_EQ(client.err(), "");
+  EXPECT_TRUE(eventually([&] { return app.connections_open() == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, McpInteropV2, ::testing::Values("legacy", "auto", "2026-07-28"),
+                         [](const auto& info) {
+                           return info.param == "legacy" ? std::string("Legacy")
+                                  : info.param == "auto" ? std::string("Auto")
+                                                         : std::string("Pinned20260728");
+                         });
 
 }  // namespace
 }  // namespace elmpad::testing

@@ -9,6 +9,8 @@
 //                     release only; hangup CMD: read the next CMD, then hang up
 //   > LINE            send LINE                 >call ID TOOL ARGS  send a tools/call
 //   < LINE            the next reply, exactly   <~ TEXT    the next reply contains TEXT
+//   <progress TOKEN   the next line is progress for TOKEN, beyond the last; until the
+//                     next reply, more of it is passed over (and must keep rising)
 //   <ok ID PAYLOAD    a tool's result           <err ID CODE DETAIL  a tool's failure
 //   sent LINE         the next request the app received, exactly
 //   open N            the app comes to have N connections open
@@ -91,9 +93,18 @@ class Runner {
       auto [tool, arguments] = split(second);
       server().write(R"({"jsonrpc":"2.0","id":)" + first + R"(,"method":"tools/call","params":{"name":")" + tool +
                      R"(","arguments":)" + arguments + "}}\n");
+    } else if (word == "<progress") {
+      auto reply = server().read_line();
+      ASSERT_TRUE(reply.has_value()) << "no progress";
+      progress_token_ = rest;
+      ASSERT_TRUE(is_rising_progress(*reply)) << *reply;
     } else if (word.starts_with('<')) {
       // Without a reply the rest of the case would only wait in vain.
       auto reply = server().read_line();
+      while (reply && progress_token_ && is_rising_progress(*reply)) reply = server().read_line();
+      // No progress comes after the reply it was for.
+      progress_token_.reset();
+      last_progress_ = 0;
       ASSERT_TRUE(reply.has_value()) << "no reply";
       auto [code, detail] = split(second);
       if (word == "<~") {
@@ -144,6 +155,20 @@ class Runner {
     return {text.substr(0, space), text.substr(space + 1)};
   }
 
+  // Whether `line` is a progress notification for the token being followed,
+  // with progress beyond the last one seen; it then becomes the last.
+  bool is_rising_progress(const std::string& line) {
+    std::string head = R"({"jsonrpc":"2.0","method":"notifications/progress","params":{"progress":)";
+    std::string tail = R"(,"progressToken":)" + *progress_token_ + "}}";
+    if (!line.starts_with(head) || !line.ends_with(tail) || line.size() <= head.size() + tail.size()) return false;
+    std::string number = line.substr(head.size(), line.size() - head.size() - tail.size());
+    if (number.find_first_not_of("0123456789") != std::string::npos) return false;
+    auto progress = std::stoull(number);
+    if (progress <= last_progress_) return false;
+    last_progress_ = progress;
+    return true;
+  }
+
   FakeApp& app() {
     if (!app_) throw std::runtime_error("the case has no app");
     return *app_;
@@ -174,6 +199,8 @@ class Runner {
   std::optional<Action> pending_;
   std::string pending_cmd_;
   std::size_t checked_ = 0;
+  std::optional<std::string> progress_token_;  // as JSON text
+  unsigned long long last_progress_ = 0;
   std::string err_;
   bool ended_ = false;
 };
