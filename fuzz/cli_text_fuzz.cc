@@ -3,8 +3,8 @@
 // command-line parser (the input's NUL bytes separate the arguments).
 #include <algorithm>
 
+#include "app_client/path_text.h"
 #include "cli/cli_command.h"
-#include "app/path_text.h"
 #include "json_text.h"
 #include "opens_as.h"
 #include "support.h"

@@ -6,8 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/line_reader.h"
 #include "json_text.h"
+#include "line_reader.h"
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
 #include "mcp/session.h"

@@ -3,7 +3,7 @@
 // events and other ids, shaping the answer) ends on any stream.
 #include <unistd.h>
 
-#include "app/exchange.h"
+#include "app_client/exchange.h"
 #include "json_text.h"
 #include "raw_json.h"
 #include "support.h"

@@ -10,8 +10,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/connection.h"
 #include "socket_path.h"
+#include "unix_socket.h"
 
 namespace elmpad::fuzz {
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <unistd.h>
 
-#include "app/version.h"
-#include "cli/usage.h"
+#include "app_client/version.h"
 #include "case_file.h"
+#include "cli/usage.h"
 #include "fake_app.h"
 #include "run_elmpad.h"
 #include "support.h"

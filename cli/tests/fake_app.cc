@@ -12,10 +12,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "app/connection.h"
-#include "app/line_reader.h"
 #include "json_text.h"
+#include "line_reader.h"
 #include "socket_path.h"
+#include "unix_socket.h"
 
 namespace elmpad::testing {
 namespace {

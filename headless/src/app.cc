@@ -9,12 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/unique_fd.h"
 #include "app_log.h"
 #include "atomic_write.h"
 #include "change_wait.h"
 #include "markdown_sections.h"
 #include "opens_as.h"
+#include "unique_fd.h"
 
 namespace elmpad::headless {
 namespace {
@@ -41,6 +41,13 @@ Kind kind_of(const std::string& path) {
 std::string real_or_same(const std::string& path) {
   char resolved[PATH_MAX];
   return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+// What a note's read will hold, before it is read: its size, as far as can
+// be told.
+std::size_t note_size(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
 }
 
 json or_null(const std::optional<std::string>& s) { return s ? json(*s) : json(nullptr); }
@@ -97,7 +104,7 @@ std::optional<Response> App::handle(const Request& request, ClientConnection& co
         else if constexpr (std::is_same_v<C, cmd::Status>) return status(id);
         else if constexpr (std::is_same_v<C, cmd::GetContext>) return get_context(id);
         else if constexpr (std::is_same_v<C, cmd::ExecuteCommand>) return execute_command(id, c);
-        else if constexpr (std::is_same_v<C, cmd::ReadSection>) return read_section(id, c);
+        else if constexpr (std::is_same_v<C, cmd::ReadSection>) return read_section(id, c, conn);
         else if constexpr (std::is_same_v<C, cmd::WriteSection>) return write_section(id, c);
         else if constexpr (std::is_same_v<C, cmd::WaitForChange>) return wait_for_change(request, c, conn);
         else if constexpr (std::is_same_v<C, cmd::PostMessage>) return post_message(request, c);
@@ -165,6 +172,7 @@ Response App::open_folder(std::uint64_t id, const cmd::OpenFolder& c) {
 Response App::reveal(std::uint64_t id, const cmd::Reveal& c) {
   if (auto err = open_path(c.path, std::nullopt, std::nullopt)) return refusal(id, std::move(*err));
   if (!c.heading) return ok(id, json{{"path", c.path}, {"heading", nullptr}});
+  auto share = reads_.take(note_size(c.path));
   auto text = read_file(c.path);
   if (!text) return file_refusal(id, c.path, text.error());
   Document doc = parse_document(*text);
@@ -229,8 +237,15 @@ Response App::execute_command(std::uint64_t id, const cmd::ExecuteCommand& c) {
   return refuse(id, "UNKNOWN_COMMAND", {{"command", name}, {"detail", "known commands: " + known}});
 }
 
-Response App::read_section(std::uint64_t id, const cmd::ReadSection& c) {
+std::optional<Response> App::read_section(std::uint64_t id, const cmd::ReadSection& c, ClientConnection& conn) {
   if (auto err = existing_note(c.path)) return refusal(id, std::move(*err));
+  auto share = reads_.take(note_size(c.path));
+  // A client that hung up (or was cancelled) while its turn came reads no
+  // answer: the read would only cost memory and time others wait for.
+  if (conn.peer->hung_up()) {
+    print_line("not reading " + c.path + ": its client hung up");
+    return std::nullopt;
+  }
   auto text = read_file(c.path);
   if (!text) return file_refusal(id, c.path, text.error());
   auto data = headless::read_section(*text, c.heading);

@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "app/run_err.h"
 #include "outcome.h"
 #include "peer.h"
+#include "read_budget.h"
 #include "request.h"
+#include "run_err.h"
 #include "server_msg.h"
 #include "sidebar.h"
 #include "workspace.h"
@@ -36,7 +37,8 @@ class App {
   explicit App(WakePipe sidebar_wakeup) : sidebar_(std::move(sidebar_wakeup)) {}
 
   /// The one answer to `request`, or nullopt when the client went away while
-  /// it waited. May block for as long as a wait_for_change lasts.
+  /// it waited, or before its read_section was carried out: nobody would read
+  /// that answer. May block for as long as a wait_for_change lasts.
   [[nodiscard]] std::optional<Response> handle(const Request& request, ClientConnection& conn);
   /// Ends the sessions granted on the connection.
   void connection_closed(ClientConnection& conn);
@@ -58,7 +60,7 @@ class App {
   Response status(std::uint64_t id);
   Response get_context(std::uint64_t id);
   Response execute_command(std::uint64_t id, const cmd::ExecuteCommand& c);
-  Response read_section(std::uint64_t id, const cmd::ReadSection& c);
+  std::optional<Response> read_section(std::uint64_t id, const cmd::ReadSection& c, ClientConnection& conn);
   Response write_section(std::uint64_t id, const cmd::WriteSection& c);
   std::optional<Response> wait_for_change(const Request& request, const cmd::WaitForChange& c, ClientConnection& conn);
   Response post_message(const Request& request, const cmd::PostMessage& c);
@@ -74,6 +76,7 @@ class App {
   Workspace workspace_;
   Sidebar sidebar_;
   std::mutex documents_mu_;  // one read-modify-write of a note at a time
+  ReadBudget reads_;         // notes read whole for an answer, at once
 };
 
 }  // namespace elmpad::headless

@@ -4,7 +4,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/unique_fd.h"
+#include "unique_fd.h"
 
 namespace elmpad::headless {
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/unique_fd.h"
 #include "sys_error.h"
+#include "unique_fd.h"
 
 namespace elmpad::headless {
 namespace {

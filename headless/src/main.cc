@@ -12,10 +12,10 @@
 #include <unistd.h>
 
 #include "app.h"
-#include "app/unique_fd.h"
 #include "app_log.h"
 #include "server.h"
 #include "socket_path.h"
+#include "unique_fd.h"
 #include "user_console.h"
 
 int main(int argc, char** argv) {

@@ -1,5 +1,6 @@
 #include "peer.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include "app_log.h"
@@ -52,12 +53,12 @@ void Peer::hold_events() {
   holding_ = true;
 }
 
-bool Peer::answer(std::string_view line) {
+bool Peer::answer(std::string line) {
   {
     std::lock_guard lock(mu_);
     holding_ = false;
     if (broken_ || !socket_) return false;
-    queue_.push_back({std::string(line), false});
+    queue_.push_back({std::move(line), false});
     for (auto& held : held_) queue_.push_back(std::move(held));
     held_.clear();
   }
@@ -89,6 +90,18 @@ bool Peer::flush() {
       return false;
     }
   }
+}
+
+bool Peer::hung_up() {
+  {
+    std::lock_guard lock(mu_);
+    if (broken_ || !socket_) return true;
+  }
+  // Asked for writing alone: the end of the client's requests shows as a
+  // hang-up where reading is asked about too (macOS), a closed connection
+  // everywhere only on the writing side.
+  pollfd p{socket_.get(), POLLOUT, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 void Peer::close() {

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_err.h"
-#include "app/unique_fd.h"
+#include "run_err.h"
+#include "unique_fd.h"
 #include "wake_pipe.h"
 
 namespace elmpad::headless {
@@ -49,7 +49,12 @@ class Peer {
   void hold_events();
   /// Writes what is queued, then `line`, then the held events, and stops
   /// holding; false when the connection broke or the client was dropped.
-  [[nodiscard]] bool answer(std::string_view line);
+  [[nodiscard]] bool answer(std::string line);
+  /// Whether nobody will read an answer any more: the client closed the
+  /// connection (or shut it down both ways), or a write to it failed. A
+  /// client that only ended its requests (shut down its writing side) still
+  /// reads, and has not hung up.
+  [[nodiscard]] bool hung_up();
   /// Writes what is queued, waiting for a client that is slow to read;
   /// false when the connection broke or the client was dropped.
   [[nodiscard]] bool flush();

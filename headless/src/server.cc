@@ -13,11 +13,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/connection.h"
 #include "app_log.h"
 #include "line_buffer.h"
 #include "request_decode.h"
 #include "sys_error.h"
+#include "unix_socket.h"
 
 namespace elmpad::headless {
 
@@ -159,7 +159,10 @@ void serve_connection(App& app, UniqueFd socket) {
     }
     peer.hold_events();
     auto answer = app.handle(*request, conn);
-    return answer && peer.answer(encode_server_msg(*answer));  // no answer: the client left during a wait
+    if (!answer) return false;  // the client left: during a wait, or before its read
+    std::string encoded = encode_server_msg(*answer);
+    answer.reset();  // only the line waits for a client slow to read it
+    return peer.answer(std::move(encoded));
   };
 
   // Ends the connection, whether the line ended in the same read or not yet.

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "app.h"
-#include "app/run_err.h"
-#include "app/unique_fd.h"
+#include "run_err.h"
+#include "unique_fd.h"
 
 namespace elmpad::headless {
 

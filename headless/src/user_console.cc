@@ -1,7 +1,7 @@
 #include "user_console.h"
 
-#include "app/line_reader.h"
 #include "app_log.h"
+#include "line_reader.h"
 
 namespace elmpad::headless {
 namespace {

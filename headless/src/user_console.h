@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app.h"
-#include "app/run_err.h"
-#include "app/unique_fd.h"
+#include "run_err.h"
+#include "unique_fd.h"
 
 namespace elmpad::headless {
 

@@ -4,8 +4,8 @@
 // the pipe itself.
 #pragma once
 
-#include "app/run_err.h"
-#include "app/unique_fd.h"
+#include "run_err.h"
+#include "unique_fd.h"
 
 namespace elmpad::headless {
 

@@ -9,9 +9,10 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include "app/connection.h"
+#include "connection.h"
 #include "run_elmpad.h"
 #include "temp_home.h"
+#include "unix_socket.h"
 
 namespace elmpad::testing {
 

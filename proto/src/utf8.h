@@ -46,4 +46,8 @@ inline std::size_t utf8_sequence_length(std::string_view s, std::size_t i, std::
 /// per maximal ill-formed subpart, as the Unicode standard recommends).
 std::string utf8_lossy(std::string_view bytes);
 
+/// Writes the UTF-8 bytes of code point `cp` (at most U+10FFFF, not a
+/// surrogate) to `out`, which has room for four; returns how many.
+std::size_t encode_utf8(char32_t cp, char* out);
+
 }  // namespace elmpad

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <utility>
 
 namespace elmpad {
 namespace {
@@ -25,6 +27,17 @@ TEST(Utf8, LossyReplacesEachMaximalBadSubpart) {
   EXPECT_EQ(utf8_lossy("\xe2\x80" "x"), "\xEF\xBF\xBD" "x");         // truncated sequence: one mark
   EXPECT_EQ(utf8_lossy("\xed\xa0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate: three
   EXPECT_EQ(utf8_lossy("ok — 会"), "ok — 会");
+}
+
+TEST(EncodeUtf8, WritesEachLengthAtItsBoundaries) {
+  const std::pair<char32_t, std::string> cases[] = {
+      {U'\x7F', "\x7F"},          {U'\x80', "\xC2\x80"},         {U'\x7FF', "\xDF\xBF"},
+      {U'\x800', "\xE0\xA0\x80"}, {U'\xFFFF', "\xEF\xBF\xBF"}, {U'\x10000', "\xF0\x90\x80\x80"},
+      {U'\x10FFFF', "\xF4\x8F\xBF\xBF"}};
+  for (const auto& [cp, bytes] : cases) {
+    char out[4];
+    EXPECT_EQ(std::string(out, encode_utf8(cp, out)), bytes) << static_cast<std::uint32_t>(cp);
+  }
 }
 
 }  // namespace

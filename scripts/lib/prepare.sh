@@ -20,8 +20,10 @@ install_packages() {
       $sudo apt-get update -qq
       apt_index_updated=1
     fi
+    # Recommended packages are left out: clang's alone are hundreds of
+    # megabytes of LLVM that no step uses.
     # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
   fi
 }
 

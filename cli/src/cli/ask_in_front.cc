@@ -1,6 +1,6 @@
 #include "cli/ask_in_front.h"
 
-#include "app/launch.h"
+#include "app_client/launch.h"
 
 namespace elmpad {
 

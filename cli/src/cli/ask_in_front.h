@@ -6,10 +6,10 @@
 
 #include <vector>
 
-#include "app/connection.h"
-#include "app/exchange.h"
-#include "app/run_err.h"
+#include "app_client/exchange.h"
+#include "connection.h"
 #include "request.h"
+#include "run_err.h"
 
 namespace elmpad {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "app/run_err.h"
 #include "json_text.h"
+#include "run_err.h"
 
 namespace elmpad {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/path_text.h"
+#include "app_client/path_text.h"
 #include "cli/ask_in_front.h"
 #include "cli/parent_name.h"
 #include "opens_as.h"

@@ -3,8 +3,8 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "app/error_envelope.h"
-#include "app/unique_fd.h"
+#include "app_client/error_envelope.h"
+#include "unique_fd.h"
 
 namespace elmpad {
 namespace {

@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/spawn.h"
+#include "app_client/spawn.h"
 #include "utf8.h"
 
 namespace elmpad {

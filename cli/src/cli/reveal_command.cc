@@ -1,6 +1,6 @@
 #include "cli/reveal_command.h"
 
-#include "app/path_text.h"
+#include "app_client/path_text.h"
 #include "cli/ask_in_front.h"
 #include "utf8.h"
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/version.h"
+#include "app_client/version.h"
 #include "cli/open_command.h"
 #include "cli/output.h"
 #include "cli/reveal_command.h"

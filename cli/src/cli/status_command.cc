@@ -1,8 +1,8 @@
 #include "cli/status_command.h"
 
-#include "app/connection.h"
-#include "app/exchange.h"
-#include "app/launch.h"
+#include "app_client/exchange.h"
+#include "app_client/launch.h"
+#include "connection.h"
 
 namespace elmpad {
 namespace {

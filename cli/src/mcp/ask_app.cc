@@ -1,7 +1,7 @@
 #include "mcp/ask_app.h"
 
-#include "app/connection.h"
-#include "app/launch.h"
+#include "app_client/launch.h"
+#include "connection.h"
 #include "mcp/in_flight.h"
 #include "mcp/session.h"
 

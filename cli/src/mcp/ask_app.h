@@ -7,10 +7,10 @@
 #include <string_view>
 #include <variant>
 
-#include "app/exchange.h"
-#include "app/run_err.h"
+#include "app_client/exchange.h"
 #include "json_text.h"
 #include "request.h"
+#include "run_err.h"
 
 namespace elmpad::mcp {
 

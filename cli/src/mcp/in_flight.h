@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/unique_fd.h"
 #include "json_text.h"
+#include "unique_fd.h"
 
 namespace elmpad::mcp {
 

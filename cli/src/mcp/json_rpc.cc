@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "app/version.h"
+#include "app_client/version.h"
 #include "mcp/tool_catalogue.h"
 #include "raw_json.h"
 

@@ -1,6 +1,6 @@
 #include "mcp/open_tools.h"
 
-#include "app/version.h"
+#include "app_client/version.h"
 #include "mcp/ask_app.h"
 #include "mcp/target_path.h"
 

@@ -13,12 +13,12 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/line_reader.h"
-#include "app/unique_fd.h"
+#include "line_reader.h"
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
 #include "mcp/session.h"
 #include "mcp/tool_table.h"
+#include "unique_fd.h"
 #include "utf8.h"
 
 namespace elmpad::mcp {

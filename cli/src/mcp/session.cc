@@ -8,11 +8,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/connection.h"
-#include "app/path_text.h"
+#include "app_client/path_text.h"
 #include "json_text.h"
 #include "request.h"
 #include "socket_path.h"
+#include "unix_socket.h"
 #include "utf8.h"
 
 namespace elmpad::mcp {

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "app/unique_fd.h"
+#include "unique_fd.h"
 
 namespace elmpad::mcp {
 

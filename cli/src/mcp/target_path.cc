@@ -1,6 +1,6 @@
 #include "mcp/target_path.h"
 
-#include "app/path_text.h"
+#include "app_client/path_text.h"
 
 namespace elmpad::mcp {
 

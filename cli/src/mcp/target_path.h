@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_err.h"
+#include "run_err.h"
 
 namespace elmpad::mcp {
 

@@ -1,6 +1,6 @@
 #include "mcp/tool_result.h"
 
-#include "app/error_envelope.h"
+#include "app_client/error_envelope.h"
 
 namespace elmpad::mcp {
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <variant>
 
-#include "app/exchange.h"
-#include "app/run_err.h"
+#include "app_client/exchange.h"
 #include "json_text.h"
 #include "raw_json.h"
+#include "run_err.h"
 
 namespace elmpad::mcp {
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "app/exchange.h"
-#include "app/run_err.h"
+#include "app_client/exchange.h"
 #include "json_text.h"
+#include "run_err.h"
 
 namespace elmpad::mcp {
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/version.h"
+#include "app_client/version.h"
 #include "fake_app.h"
 #include "json_text.h"
 #include "run_elmpad.h"

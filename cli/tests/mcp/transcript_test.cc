@@ -25,7 +25,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/version.h"
+#include "app_client/version.h"
 #include "case_file.h"
 #include "fake_app.h"
 #include "json_text.h"

@@ -1,4 +1,4 @@
-#include "app/line_reader.h"
+#include "line_reader.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/unique_fd.h"
+#include "unique_fd.h"
 
 namespace elmpad {
 

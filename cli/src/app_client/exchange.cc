@@ -1,4 +1,4 @@
-#include "app/exchange.h"
+#include "app_client/exchange.h"
 
 #include "utf8.h"
 

@@ -10,8 +10,8 @@
 #include <unistd.h>
 #include <cstring>
 
-#include "app/connection.h"
 #include "socket_path.h"
+#include "unix_socket.h"
 
 namespace elmpad::testing {
 

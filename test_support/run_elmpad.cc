@@ -65,8 +65,9 @@ Child::Child(const RunOptions& options) {
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err_, 2);
-  std::vector<std::string> argv = {options.program};
-  if (!options.cwd.empty()) argv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", options.cwd, options.program};
+  const std::string program = options.program.empty() ? std::string(ELMPAD_BIN) : options.program;
+  std::vector<std::string> argv = {program};
+  if (!options.cwd.empty()) argv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", options.cwd, program};
   argv.insert(argv.end(), options.args.begin(), options.args.end());
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());

@@ -1,10 +1,8 @@
-#include "app/connection.h"
+#include "unix_socket.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace elmpad {
@@ -32,18 +30,6 @@ SysResult<UniqueFd> connect_socket(const std::string& path) {
     if (errno != EINTR) return sys_fail(errno);
   }
   return fd;
-}
-
-Result<Connection> make_connection(UniqueFd socket) {
-  auto copy = dup_cloexec(socket.get());
-  if (!copy) return std::unexpected(RunErr::from_errno("SOCKET_ERROR", copy.error()));
-  return Connection{std::move(socket), LineReader(std::move(*copy))};
-}
-
-Result<std::string> home_dir() {
-  const char* home = std::getenv("HOME");
-  if (home == nullptr) return fail_with("NO_HOME", "HOME is not set");
-  return std::string(home);
 }
 
 }  // namespace elmpad

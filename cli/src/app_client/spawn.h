@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_err.h"
+#include "run_err.h"
 
 namespace elmpad {
 

@@ -1,4 +1,4 @@
-#include "app/unique_fd.h"
+#include "unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/run_err.h"
+#include "run_err.h"
 
 namespace elmpad {
 

@@ -1,15 +1,27 @@
-#include "app/launch.h"
+#include "app_client/launch.h"
 
+#include <cstdlib>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
-#include "app/connection.h"
-#include "app/path_text.h"
-#include "app/spawn.h"
+#include "app_client/path_text.h"
+#include "app_client/spawn.h"
 #include "socket_path.h"
+#include "unix_socket.h"
 
 namespace elmpad {
+
+namespace {
+
+// The value of $HOME, which says where the socket is.
+Result<std::string> home_dir() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr) return fail_with("NO_HOME", "HOME is not set");
+  return std::string(home);
+}
+
+}  // namespace
 
 Result<std::optional<UniqueFd>> connect_if_running() {
   auto home = home_dir();

@@ -1,4 +1,4 @@
-#include "app/path_text.h"
+#include "app_client/path_text.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "app/connection.h"
-#include "app/run_err.h"
-#include "app/unique_fd.h"
+#include "connection.h"
+#include "run_err.h"
+#include "unique_fd.h"
 
 namespace elmpad {
 

@@ -6,12 +6,12 @@
 #include <optional>
 #include <variant>
 
-#include "app/connection.h"
-#include "app/run_err.h"
+#include "connection.h"
 #include "json_text.h"
 #include "outcome.h"
 #include "raw_json.h"
 #include "request.h"
+#include "run_err.h"
 #include "server_msg.h"
 
 namespace elmpad {

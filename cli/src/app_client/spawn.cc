@@ -1,4 +1,4 @@
-#include "app/spawn.h"
+#include "app_client/spawn.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/unique_fd.h"
+#include "unique_fd.h"
 
 extern char** environ;
 

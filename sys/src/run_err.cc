@@ -1,4 +1,4 @@
-#include "app/run_err.h"
+#include "run_err.h"
 
 #include <cstring>
 

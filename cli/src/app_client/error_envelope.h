@@ -2,8 +2,8 @@
 // failure line and the MCP tool result marked as an error.
 #pragma once
 
-#include "app/run_err.h"
 #include "json_text.h"
+#include "run_err.h"
 
 namespace elmpad {
 

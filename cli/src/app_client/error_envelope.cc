@@ -1,4 +1,4 @@
-#include "app/error_envelope.h"
+#include "app_client/error_envelope.h"
 
 namespace elmpad {
 

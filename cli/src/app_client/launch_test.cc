@@ -1,4 +1,4 @@
-#include "app/launch.h"
+#include "app_client/launch.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 
 #include <sys/types.h>
 
-#include "app/line_reader.h"
+#include "line_reader.h"
 
 namespace elmpad::testing {
 
@@ -31,7 +31,7 @@ struct RunOptions {
   std::map<std::string, std::optional<std::string>> env;
   std::string stdin_data;
   std::string cwd;  // empty: inherit; else the child starts there
-  std::string program = ELMPAD_BIN;
+  std::string program;  // empty: the elmpad under test
 };
 
 /// The environment a run gets: PATH=<fakes>:/usr/bin:/bin, HOME, the
