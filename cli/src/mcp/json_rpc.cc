@@ -152,14 +152,20 @@ bool is_white_space(char32_t c) {
 
 Reply rpc_result(const RequestId& id, SplicedText result) { return result_reply(id.text(), std::move(result)); }
 
-Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
-  json error{{"code", code}, {"message", std::move(message)}};
+namespace {
+
+Reply error_reply(const RequestId& id, const json& error) {
   return Reply{R"({"error":)" + compact(error) + R"(,"id":)" + id.text() + R"(,"jsonrpc":"2.0"})", std::nullopt, ""};
 }
 
+}  // namespace
+
+Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
+  return error_reply(id, json{{"code", code}, {"message", std::move(message)}});
+}
+
 Reply rpc_error(const RequestId& id, std::int64_t code, std::string message, json data) {
-  json error{{"code", code}, {"data", std::move(data)}, {"message", std::move(message)}};
-  return Reply{R"({"error":)" + compact(error) + R"(,"id":)" + id.text() + R"(,"jsonrpc":"2.0"})", std::nullopt, ""};
+  return error_reply(id, json{{"code", code}, {"data", std::move(data)}, {"message", std::move(message)}});
 }
 
 bool is_blank(std::string_view line) {
