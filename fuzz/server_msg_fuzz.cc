@@ -21,12 +21,12 @@ void check_scanner_agrees(std::string_view line) {
   if (!index) return;
   check(parsed.has_value(), "the scanner accepts only what the parser accepts");
   std::string printed;
-  index->append_compact(line, elmpad::JsonIndex::kRoot, printed, false);
+  elmpad::append_compact(*index, line, elmpad::JsonIndex::kRoot, printed, false);
   check(printed == elmpad::compact(*parsed), "the scanner reads the parser's value");
   // Printed as the contents of a JSON string, as a tool result carries it.
   std::string quoted = *elmpad::json_string(printed);
   printed.clear();
-  index->append_compact(line, elmpad::JsonIndex::kRoot, printed, true);
+  elmpad::append_compact(*index, line, elmpad::JsonIndex::kRoot, printed, true);
   check(printed == quoted.substr(1, quoted.size() - 2), "the scanner escapes what it reads as the library does");
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <expected>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,13 +42,5 @@ struct ParseOptions {
 /// the parser's description of the fault (with its position), or a sentence
 /// naming excessive nesting.
 [[nodiscard]] std::expected<json, std::string> parse_json(std::string_view text, ParseOptions options = {});
-
-/// The text of the number found in the JSON text `text` at the member path
-/// `path` (keys from the top-level object down), exactly as written: the
-/// library reads numbers into 64-bit integers and doubles, which round
-/// 123456789012345678901234567890 and respell 1e2 or -0. Nothing when that
-/// member is missing or not a number, or `text` is not JSON. When a key is
-/// given twice, the last one counts, as in the parsed value.
-[[nodiscard]] std::optional<std::string> number_text_at(std::string_view text, std::initializer_list<std::string_view> path);
 
 }  // namespace elmpad

@@ -64,4 +64,22 @@ std::size_t encode_utf8(char32_t cp, char* out) {
   return 4;
 }
 
+bool is_white_space_only(std::string_view text) {
+  auto is_white_space = [](char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = utf8_sequence_length(text, i);
+    if (length == 0) return false;
+    auto lead = static_cast<unsigned char>(text[i]);
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    if (!is_white_space(c)) return false;
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace elmpad

@@ -1,4 +1,5 @@
-// UTF-8 checks and the lossy conversion that turns file-system bytes into text.
+// UTF-8: checks, decoding and encoding, and the lossy conversion that turns
+// file-system bytes into text.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +42,11 @@ inline std::size_t utf8_sequence_length(std::string_view s, std::size_t i, std::
 
 /// Whether `bytes` is well-formed UTF-8.
 [[nodiscard]] bool is_utf8(std::string_view bytes);
+
+/// Whether well-formed UTF-8 `text` holds only white space (the characters
+/// Unicode gives the White_Space property), or nothing; false when it is not
+/// well formed.
+[[nodiscard]] bool is_white_space_only(std::string_view text);
 
 /// `bytes` with every ill-formed sequence replaced by U+FFFD (one replacement
 /// per maximal ill-formed subpart, as the Unicode standard recommends).

@@ -4,34 +4,12 @@
 #pragma once
 
 #include <mutex>
-#include <initializer_list>
 #include <optional>
-#include <string>
-#include <string_view>
 
-#include "json_text.h"
+#include "mcp/request_id.h"
 #include "unique_fd.h"
 
 namespace elmpad::mcp {
-
-/// A JSON-RPC id as the client wrote it. The library reads a number into a
-/// 64-bit integer or a double, which would round 123456789012345678901234567890
-/// and respell 1e2, so a number id keeps its text: the reply echoes it, and
-/// cancellation compares its exact value.
-struct RequestId {
-  RequestId(json id = nullptr) : value(std::move(id)) {}  // an id built in memory
-  RequestId(json id, std::optional<std::string> number_text);
-  json value;
-  std::string number_text;  // the number as written, when `value` is one; else empty
-
-  /// The id as the client wrote it: the library would print a number it
-  /// read in its own spelling (rounded beyond 64 bits, 1e2 as 100.0).
-  [[nodiscard]] std::string text() const { return number_text.empty() ? compact(value) : number_text; }
-};
-
-/// The id `value`, parsed from `line` where `path` leads (member keys from the
-/// top), with the text of a number the library may have respelled.
-[[nodiscard]] RequestId read_request_id(std::string_view line, json value, std::initializer_list<std::string_view> path);
 
 struct InFlight {
   RequestId id;          // the JSON-RPC id of the tools/call request
@@ -75,22 +53,8 @@ class InFlightScope {
   InFlightScope& operator=(const InFlightScope&) = delete;
 };
 
-/// The "requestId" of a notifications/cancelled line, or nothing for any
-/// other line. Cheap for lines that cannot be one.
-[[nodiscard]] std::optional<RequestId> cancelled_request_id(std::string_view line);
-
 inline bool abort_if_matches(const RequestId& id) { return IN_FLIGHT.abort_if_matches(id); }
 [[nodiscard]] inline bool was_cancelled() { return IN_FLIGHT.was_cancelled(); }
 inline void register_socket(int socket) { IN_FLIGHT.register_socket(socket); }
-
-/// JSON equality that also requires the same type: 1, 1.0 and "1" all
-/// differ. The two integer kinds of the library (unsigned, signed) are one
-/// type, compared by value.
-[[nodiscard]] bool same_json(const json& a, const json& b);
-
-/// Whether two ids name the same request: by same_json, except that numbers
-/// compare by their exact written value (so 1e2 and 100.0 are one float,
-/// while 1 and 1.0, or 2^70 and 2^70+1, differ).
-[[nodiscard]] bool same_id(const RequestId& a, const RequestId& b);
 
 }  // namespace elmpad::mcp

@@ -4,25 +4,44 @@
 #include <string>
 
 #include "app_client/version.h"
+#include "json_print.h"
 #include "mcp/tool_catalogue.h"
-#include "raw_json.h"
+#include "utf8.h"
 
 namespace elmpad::mcp {
 namespace {
 
-// The initialize result around the protocol version, given as JSON text.
-std::string initialize_text(std::string_view version) {
-  return R"({"capabilities":{"tools":{}},"protocolVersion":)" + std::string(version) +
-         R"(,"serverInfo":{"name":"elmpad","version":")" + kVersion + R"("}})";
-}
+using Kind = JsonIndex::Kind;
+using NodeId = JsonIndex::NodeId;
 
-std::string initialize_result(const json& params) {
-  json version = kDefaultProtocolVersion;
-  if (params.is_object()) {
-    if (auto it = params.find("protocolVersion"); it != params.end() && it->is_string()) version = *it;
+// A line read through its index, read as the library reads it (the last of
+// a repeated key counts), so that every value is the one the client meant
+// and a number keeps the text it was written as.
+struct Message {
+  std::string_view line;
+  JsonIndex index;
+
+  std::optional<NodeId> member(std::optional<NodeId> object, std::string_view key) const {
+    return object ? index.member(line, *object, key) : std::nullopt;
   }
-  return initialize_text(compact(version));
-}
+  std::optional<std::string> string_at(std::optional<NodeId> n) const {
+    if (!n || index.kind(*n) != Kind::kString) return std::nullopt;
+    return index.decoded_string(line, *n);
+  }
+  // The value at `n` as the library's, for what the tools take apart.
+  json value_at(NodeId n) const { return parse_json(index.raw(line, n)).value_or(json()); }
+};
+
+// The era a request belongs to: the handshake one, or the revision that
+// names itself in every request's _meta.
+enum class Era { kHandshake, kStateless };
+
+// One request: its message, where its params lie, and its era.
+struct Request {
+  const Message& message;
+  std::optional<NodeId> params;
+  Era era;
+};
 
 // {"id":…,"jsonrpc":"2.0","result":…} around an id given as JSON text.
 Reply result_reply(std::string_view id, SplicedText result) {
@@ -31,9 +50,18 @@ Reply result_reply(std::string_view id, SplicedText result) {
   return result;
 }
 
-// The era a request belongs to: the handshake one, or the revision that
-// names itself in every request's _meta.
-enum class Era { kHandshake, kStateless };
+// The initialize result echoes the requested version when it is a string.
+std::string initialize_result(const Request& request) {
+  const Message& m = request.message;
+  std::string version;
+  if (auto given = m.member(request.params, "protocolVersion"); given && m.index.kind(*given) == Kind::kString) {
+    append_compact(m.index, m.line, *given, version, false);
+  } else {
+    version = compact(json(kDefaultProtocolVersion));
+  }
+  return R"({"capabilities":{"tools":{}},"protocolVersion":)" + version +
+         R"(,"serverInfo":{"name":"elmpad","version":")" + kVersion + R"("}})";
+}
 
 // The cache hint on what never changes while the process lives: clients may
 // keep it an hour, and share it, since it is the same for every user.
@@ -49,17 +77,14 @@ SplicedText completed(SplicedText result) {
   return result;
 }
 
-std::optional<Reply> tools_call(const RequestId& id, const json& params, Era era, const ToolRunner& run_tool) {
-  ToolCall call{.id = id, .arguments = json::object(), .stateless = era == Era::kStateless};
-  if (params.is_object()) {
-    if (auto it = params.find("name"); it != params.end() && it->is_string()) call.name = it->get<std::string>();
-    if (auto it = params.find("arguments"); it != params.end()) call.arguments = *it;
-    if (auto meta = params.find("_meta"); meta != params.end() && meta->is_object()) {
-      if (auto token = meta->find("progressToken");
-          token != meta->end() && (token->is_string() || token->is_number_integer())) {
-        call.progress_token = RequestId(*token);
-      }
-    }
+std::optional<Reply> tools_call(const RequestId& id, const Request& request, const ToolRunner& run_tool) {
+  const Message& m = request.message;
+  ToolCall call{.id = id, .arguments = json::object(), .stateless = request.era == Era::kStateless};
+  call.name = m.string_at(m.member(request.params, "name")).value_or("");
+  if (auto arguments = m.member(request.params, "arguments")) call.arguments = m.value_at(*arguments);
+  if (auto token = m.member(m.member(request.params, "_meta"), "progressToken")) {
+    RequestId read = request_id_at(m.line, m.index, *token);
+    if (read.value.is_string() || read.value.is_number_integer()) call.progress_token = std::move(read);
   }
   auto outcome = run_tool(call);
   if (!outcome) return std::nullopt;
@@ -67,7 +92,7 @@ std::optional<Reply> tools_call(const RequestId& id, const json& params, Era era
     return rpc_error(id, error->code, std::move(error->message));
   }
   auto& result = std::get<ToolResult>(*outcome);
-  return rpc_result(id, era == Era::kStateless ? completed(std::move(result)) : std::move(result));
+  return rpc_result(id, request.era == Era::kStateless ? completed(std::move(result)) : std::move(result));
 }
 
 // The catalogue never changes while the process lives: its text is made
@@ -97,36 +122,26 @@ struct Method {
   std::string_view name;
   bool handshake;  // answered in the handshake era
   bool stateless;  // answered in the revision without a handshake
-  std::optional<Reply> (*answer)(const RequestId& id, const json& params, Era era, Runner run_tool);
+  std::optional<Reply> (*answer)(const RequestId& id, const Request& request, Runner run_tool);
 };
 
 // Which methods each era has. The stateless revision has no handshake and
 // no ping; discovery is its alone.
 constexpr std::array<Method, 5> kMethods = {{
-    {"ping", true, false, [](const RequestId& id, const json&, Era, Runner) -> std::optional<Reply> {
+    {"ping", true, false, [](const RequestId& id, const Request&, Runner) -> std::optional<Reply> {
        return rpc_result(id, {"{}"});
      }},
-    {"initialize", true, false, [](const RequestId& id, const json& params, Era, Runner) -> std::optional<Reply> {
-       return rpc_result(id, {initialize_result(params)});
+    {"initialize", true, false, [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+       return rpc_result(id, {initialize_result(request)});
      }},
-    {"server/discover", false, true, [](const RequestId& id, const json&, Era, Runner) -> std::optional<Reply> {
+    {"server/discover", false, true, [](const RequestId& id, const Request&, Runner) -> std::optional<Reply> {
        return rpc_result(id, {discover_result()});
      }},
-    {"tools/list", true, true, [](const RequestId& id, const json&, Era era, Runner) -> std::optional<Reply> {
-       return rpc_result(id, {era == Era::kStateless ? stateless_tools_list_result() : tools_list_result()});
+    {"tools/list", true, true, [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+       return rpc_result(id, {request.era == Era::kStateless ? stateless_tools_list_result() : tools_list_result()});
      }},
     {"tools/call", true, true, tools_call},
 }};
-
-// The version a request names in params _meta, as JSON: nothing for a
-// request of the handshake era.
-const json* named_version(const json& params) {
-  if (!params.is_object()) return nullptr;
-  auto meta = params.find("_meta");
-  if (meta == params.end() || !meta->is_object()) return nullptr;
-  auto version = meta->find(kVersionMetaKey);
-  return version == meta->end() ? nullptr : &*version;
-}
 
 // The parser quotes the token it stopped in, which can be nearly the whole
 // line (an unterminated string of megabytes): only its start is kept, so the
@@ -142,23 +157,13 @@ std::string parse_error_message(std::string description) {
   return "parse error: " + description;
 }
 
-bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
-}  // namespace
-
-Reply rpc_result(const RequestId& id, SplicedText result) { return result_reply(id.text(), std::move(result)); }
-
-namespace {
-
 Reply error_reply(const RequestId& id, const json& error) {
   return Reply{R"({"error":)" + compact(error) + R"(,"id":)" + id.text() + R"(,"jsonrpc":"2.0"})", std::nullopt, ""};
 }
 
 }  // namespace
+
+Reply rpc_result(const RequestId& id, SplicedText result) { return result_reply(id.text(), std::move(result)); }
 
 Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
   return error_reply(id, json{{"code", code}, {"message", std::move(message)}});
@@ -168,95 +173,57 @@ Reply rpc_error(const RequestId& id, std::int64_t code, std::string message, jso
   return error_reply(id, json{{"code", code}, {"data", std::move(data)}, {"message", std::move(message)}});
 }
 
-bool is_blank(std::string_view line) {
-  std::size_t i = 0;
-  while (i < line.size()) {
-    auto byte = static_cast<unsigned char>(line[i]);
-    int length = byte < 0x80 ? 1 : byte >> 5 == 0x6 ? 2 : byte >> 4 == 0xE ? 3 : 4;
-    if (i + length > line.size()) return false;
-    char32_t c = length == 1 ? byte : byte & (0x7F >> length);
-    for (int k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(line[i + k]) & 0x3F);
-    if (!is_white_space(c)) return false;
-    i += length;
-  }
-  return true;
-}
-
 std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_tool) {
-  if (is_blank(line)) return std::nullopt;
-  if (auto reply = quick_reply(line)) return std::move(*reply);
-  return careful_reply(line, run_tool);
-}
-
-std::optional<std::optional<Reply>> quick_reply(std::string_view line) {
-  using Kind = JsonIndex::Kind;
-  constexpr std::optional<Reply> kNoReply;
-  // A tool call is the careful way's in any case: not worth a scan first;
-  // so is a request that names its revision.
-  if (line.find("tools/call") != std::string_view::npos) return std::nullopt;
-  if (line.find("io.modelcontextprotocol") != std::string_view::npos) return std::nullopt;
-  auto index = JsonIndex::scan(line);
-  if (!index) return std::nullopt;
+  if (is_white_space_only(line)) return std::nullopt;
+  auto index = JsonIndex::scan(line, JsonIndex::Accept::kAsLibrary);
+  if (!index) {
+    // The library words the fault. It reads what the scanner refuses only
+    // in a line of 4 GiB or more, beyond what the scanner can index.
+    auto parsed = parse_json(line);
+    std::string fault = parsed ? "a line of 4 GiB or more is not read" : std::move(parsed).error();
+    return rpc_error(RequestId(), kParseError, parse_error_message(std::move(fault)));
+  }
+  Message m{line, std::move(*index)};
   // Only an object can carry an id; batches and bare values are dropped.
-  if (index->kind(JsonIndex::kRoot) != Kind::kObject) return kNoReply;
-  auto id = index->member(line, JsonIndex::kRoot, "id");
-  if (!id) return kNoReply;
-  // Ids are echoed as the careful way prints them; a number it would print
-  // otherwise than written (1.0, 1e2, -0, past 64 bits), or a container
-  // that may hold one, is left to it.
-  std::string echoed;
-  index->append_compact(line, *id, echoed, false);
-  Kind id_kind = index->kind(*id);
-  if (id_kind == Kind::kArray || id_kind == Kind::kObject ||
-      (id_kind == Kind::kNumber && echoed != index->raw(line, *id))) {
-    return std::nullopt;
-  }
-  std::string method;
-  if (auto m = index->member(line, JsonIndex::kRoot, "method"); m && index->kind(*m) == Kind::kString) {
-    method = index->decoded_string(line, *m);
-  }
-  if (method == "ping") return result_reply(echoed, {"{}"});
-  if (method == "tools/list") return result_reply(echoed, {tools_list_result()});
-  if (method == "initialize") {
-    std::string version = compact(json(kDefaultProtocolVersion));
-    auto params = index->member(line, JsonIndex::kRoot, "params");
-    auto given = params ? index->member(line, *params, "protocolVersion") : std::nullopt;
-    if (given && index->kind(*given) == Kind::kString) {
-      version.clear();
-      index->append_compact(line, *given, version, false);
-    }
-    return result_reply(echoed, {initialize_text(version)});
-  }
-  return std::nullopt;  // tool calls and unknown methods
-}
-
-std::optional<Reply> careful_reply(std::string_view line, const ToolRunner& run_tool) {
-  auto message = parse_json(line);
-  if (!message) return rpc_error(RequestId(), kParseError, parse_error_message(std::move(message).error()));
-  // Only an object can carry an id; batches and bare values are dropped.
-  if (!message->is_object()) return std::nullopt;
-  auto id_member = message->find("id");
-  if (id_member == message->end()) return std::nullopt;
-  RequestId id = read_request_id(line, std::move(*id_member), {"id"});
-  std::string method;
-  if (auto it = message->find("method"); it != message->end() && it->is_string()) method = it->get<std::string>();
-  json params;
-  if (auto it = message->find("params"); it != message->end()) params = std::move(*it);
-  Era era = Era::kHandshake;
-  if (const json* version = named_version(params)) {
-    if (*version != kStatelessVersion) {
-      std::string requested = version->is_string() ? version->get<std::string>() : compact(*version);
+  auto id_node = m.member(JsonIndex::kRoot, "id");
+  if (!id_node) return std::nullopt;
+  RequestId id = request_id_at(line, m.index, *id_node);
+  std::string method = m.string_at(m.member(JsonIndex::kRoot, "method")).value_or("");
+  Request request{m, m.member(JsonIndex::kRoot, "params"), Era::kHandshake};
+  if (request.params && m.index.kind(*request.params) != Kind::kObject) request.params.reset();
+  if (auto version = m.member(m.member(request.params, "_meta"), kVersionMetaKey)) {
+    auto named = m.string_at(version);
+    if (named != kStatelessVersion) {
+      std::string requested = named ? *named : compact(m.value_at(*version));
       return rpc_error(id, kUnsupportedProtocolVersion, "unsupported protocol version: " + requested,
                        json{{"requested", requested}, {"supported", json::array({kStatelessVersion})}});
     }
-    era = Era::kStateless;
+    request.era = Era::kStateless;
   }
   for (const auto& entry : kMethods) {
-    if (entry.name == method && (era == Era::kStateless ? entry.stateless : entry.handshake)) {
-      return entry.answer(id, params, era, run_tool);
+    if (entry.name == method && (request.era == Era::kStateless ? entry.stateless : entry.handshake)) {
+      return entry.answer(id, request, run_tool);
     }
   }
   return rpc_error(id, kMethodNotFound, "method not found: " + method);
+}
+
+std::optional<RequestId> cancelled_request_id(std::string_view line) {
+  // Lines can be megabytes long. The method can only be the cancellation if
+  // its letters appear literally, or if the line has an escape able to spell
+  // one of them (\/ or \uXXXX); any other line is passed on unread.
+  if (line.find("notifications/cancelled") == std::string_view::npos &&
+      line.find("\\/") == std::string_view::npos && line.find("\\u") == std::string_view::npos) {
+    return std::nullopt;
+  }
+  auto index = JsonIndex::scan(line, JsonIndex::Accept::kAsLibrary);
+  if (!index) return std::nullopt;
+  Message m{line, std::move(*index)};
+  if (m.member(JsonIndex::kRoot, "id")) return std::nullopt;
+  if (m.string_at(m.member(JsonIndex::kRoot, "method")) != "notifications/cancelled") return std::nullopt;
+  auto request_id = m.member(m.member(JsonIndex::kRoot, "params"), "requestId");
+  if (!request_id) return std::nullopt;
+  return request_id_at(line, m.index, *request_id);
 }
 
 }  // namespace elmpad::mcp

@@ -1,7 +1,8 @@
-// JSON-RPC 2.0 for the MCP server: the two response shapes and handle_line,
-// which turns one incoming line into its reply. No threads, no stdio and no
-// tool run here: the server does the reading and writing, and hands in the
-// runner that runs a tool.
+// JSON-RPC 2.0 for the MCP server: the two response shapes, handle_line,
+// which turns one incoming line into its reply, and the reading of a
+// cancellation. Every line is read through one index of its text. No
+// threads, no stdio and no tool run here: the server does the reading and
+// writing, and hands in the runner that runs a tool.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +12,9 @@
 #include <string_view>
 
 #include "json_text.h"
-#include "mcp/in_flight.h"
+#include "mcp/request_id.h"
+#include "mcp/spliced_text.h"
 #include "mcp/tool_result.h"
-#include "raw_json.h"
 
 namespace elmpad::mcp {
 
@@ -59,16 +60,8 @@ using ToolRunner = std::function<std::optional<ToolOutcome>(const ToolCall& call
 /// `run_tool` gives, and only it may block.
 [[nodiscard]] std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_tool);
 
-/// The two ways handle_line answers a line that is not blank, apart so that
-/// tests can hold them to the same replies. The quick way reads the common
-/// lines (ping, initialize, tools/list, notifications) from the line's
-/// checked text, and declines (nullopt) every line that needs the parser,
-/// tool calls and requests that name their revision included; the careful
-/// way parses every line.
-[[nodiscard]] std::optional<std::optional<Reply>> quick_reply(std::string_view line);
-[[nodiscard]] std::optional<Reply> careful_reply(std::string_view line, const ToolRunner& run_tool);
-
-/// Whether `line` holds only Unicode white space (or nothing).
-[[nodiscard]] bool is_blank(std::string_view line);
+/// The "requestId" of a notifications/cancelled line, or nothing for any
+/// other line. Cheap for lines that cannot be one.
+[[nodiscard]] std::optional<RequestId> cancelled_request_id(std::string_view line);
 
 }  // namespace elmpad::mcp

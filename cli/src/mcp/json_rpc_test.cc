@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace elmpad::mcp {
 namespace {
+
+json value_of(const char* text) { return *parse_json(text); }
 
 // Replies are compared as the exact line the server writes.
 std::string reply_to(std::string_view line) {
@@ -36,21 +39,63 @@ TEST(HandleLine, MalformedLinesGetAParseErrorWithNullId) {
   }
 }
 
-// The quick way answers exactly as the careful way, or declines.
-// That a quick reply agrees with the careful one on every line is the MCP
-// fuzz target's check; here, what the quick way must take and leave.
-TEST(QuickReply, TakesOnlyWhatItCanAnswerExactly) {
-  EXPECT_TRUE(quick_reply(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"));
-  EXPECT_TRUE(quick_reply(R"({"jsonrpc":"2.0","method":"notifications/initialized"})"));
-  EXPECT_FALSE(quick_reply(R"({"id":1,"method":"tools/call","params":{"name":"get_context"}})"));
-  EXPECT_FALSE(quick_reply(R"({"id":1,"method":"nope"})"));
-  EXPECT_FALSE(quick_reply("not json"));
-  // A NUL byte after the value makes the line invalid: left to the parser,
-  // which says so.
-  using namespace std::string_literals;
-  std::string nul_after = R"({"id":1,"method":"ping"})"s + '\0';
-  EXPECT_FALSE(quick_reply(nul_after));
-  EXPECT_TRUE(reply_to(nul_after).starts_with(R"({"error":{"code":-32700,)")) << reply_to(nul_after);
+// A number id is echoed as written; a line the library reads leniently
+// (a repeated key, a byte order mark) is read as its value.
+TEST(HandleLine, IdsAreEchoedAsWrittenAndTheLastOfARepeatedKeyCounts) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"id":1.50,"method":"ping"})", R"({"id":1.50,"jsonrpc":"2.0","result":{}})"},
+      {R"({"id":-0,"method":"ping"})", R"({"id":-0,"jsonrpc":"2.0","result":{}})"},
+      {R"({"id":123456789012345678901234567890,"method":"ping"})",
+       R"({"id":123456789012345678901234567890,"jsonrpc":"2.0","result":{}})"},
+      {R"({"id":{"b":1E2,"a":"\u0041"},"method":"ping"})", R"({"id":{"a":"A","b":100.0},"jsonrpc":"2.0","result":{}})"},
+      {R"({"id":1,"method":"nope","id":2.0,"method":"ping"})", R"({"id":2.0,"jsonrpc":"2.0","result":{}})"},
+      {"\xEF\xBB\xBF{\"id\":3,\"method\":\"ping\"}", R"({"id":3,"jsonrpc":"2.0","result":{}})"},
+      {R"({"method":"ping","params":[],"id":"x"})", R"({"id":"x","jsonrpc":"2.0","result":{}})"},
+      {R"({"id":1,"method":"ping","id":2,"id":3})", R"({"id":3,"jsonrpc":"2.0","result":{}})"},
+      {R"([{"id":1,"method":"ping"}])", "<none>"},
+      {" \t\u3000 ", "<none>"},
+      {R"({"method":"ping","params":{"id":1}})", "<none>"},
+  };
+  for (const auto& [line, want] : cases) EXPECT_EQ(reply_to(line), want) << line;
+}
+
+TEST(CancelledRequestId, OnlyNotificationsWithoutIdNamingARequest) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":7}})", "7"},
+      {R"({"method":"notifications/cancelled","params":{"requestId":"7","reason":"x"}})", "\"7\""},
+      {R"({"method":"notifications/cancelled","params":{"requestId":null}})", "null"},
+      {R"({"method":"notifications/cancelled","params":{"requestId":{"a":[1]}}})", "{\"a\":[1]}"},
+      // The method spelled with escapes is the same string.
+      {R"({"method":"notifications\/cancelled","params":{"requestId":1}})", "1"},
+      {R"({"method":"notifications\u002fcancelle\u0064","params":{"requestId":1}})", "1"},
+      // Not cancellations.
+      {R"({"id":1,"method":"notifications/cancelled","params":{"requestId":1}})", nullptr},
+      {R"({"method":"notifications/cancelled","params":{}})", nullptr},
+      {R"({"method":"notifications/cancelled"})", nullptr},
+      {R"({"method":"notifications/cancelled","params":[1]})", nullptr},
+      {R"({"method":"Notifications/cancelled","params":{"requestId":1}})", nullptr},
+      {R"({"method":"notifications/cancelled ","params":{"requestId":1}})", nullptr},
+      {R"(["notifications/cancelled"])", nullptr},
+      {R"({"method":"notifications/cancelled","params":{"requestId":1})", nullptr},  // unfinished
+      {R"({"method":"ping","note":"notifications/cancelled","params":{"requestId":1}})", nullptr},
+      {"", nullptr},
+  };
+  for (const auto& [line, want] : cases) {
+    auto got = cancelled_request_id(line);
+    if (want == nullptr) {
+      EXPECT_FALSE(got.has_value()) << line;
+    } else {
+      ASSERT_TRUE(got.has_value()) << line;
+      EXPECT_TRUE(same_json(got->value, value_of(want))) << line << " gave " << got->value.dump();
+    }
+  }
+}
+
+TEST(CancelledRequestId, HugeOrDeepLinesAreHarmless) {
+  std::string huge = R"({"id":1,"method":"tools/call","params":{"content":")" + std::string(8 << 20, 'x') + "\"}}";
+  EXPECT_FALSE(cancelled_request_id(huge).has_value());
+  std::string deep = R"({"method":"notifications/cancelled","params":{"requestId":)" + std::string(100000, '[');
+  EXPECT_FALSE(cancelled_request_id(deep).has_value());
 }
 
 }  // namespace

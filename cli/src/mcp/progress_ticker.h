@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "mcp/in_flight.h"
+#include "mcp/request_id.h"
 
 namespace elmpad::mcp {
 

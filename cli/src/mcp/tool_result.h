@@ -8,7 +8,7 @@
 
 #include "app_client/exchange.h"
 #include "json_text.h"
-#include "raw_json.h"
+#include "mcp/spliced_text.h"
 #include "run_err.h"
 
 namespace elmpad::mcp {

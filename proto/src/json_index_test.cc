@@ -1,0 +1,52 @@
+#include "json_index.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace elmpad {
+namespace {
+
+TEST(JsonIndex, RefusesWhatTheLibraryRefusesAndLeavesItsQuirksToIt) {
+  for (const std::string& text : std::vector<std::string>{
+           "", " ", "{", "}", "[1,]", "[,1]", "{\"a\":1,}", "{\"a\" 1}", "{1:2}", "01", "1.", ".5", "1e", "-",
+           "+1", "--1", "1e400", "tru", "nul", "[true false]", "\"a", "\"\\x\"", "\"\\u12\"", "\"\\ud800\"",
+           "\"\\ud800\\u0041\"", "\"\\udc00\"", "\"a\tb\"", "\"\x01\"", "\"\xc3\"", "\"\xed\xa0\x80\"",
+           "\"\xf4\x90\x80\x80\"", "\"\xc0\xaf\"", "1 2", "{} x", "1/", "NaN", "Infinity",
+           std::string("{\"id\":1}\0junk", 13), std::string("\0", 1),
+           // Valid, but left to the library: a byte order mark, a repeated key, deep nesting.
+           "\xEF\xBB\xBF{}", R"({"a":1,"a":2})", R"({"b":{"x":1,"y":2,"x":3}})", R"({"b":1,"a":1,"b":2})",
+           std::string(257, '[') + std::string(257, ']'),
+       }) {
+    EXPECT_FALSE(JsonIndex::scan(text).has_value()) << text;
+  }
+}
+
+TEST(JsonIndex, MembersAndCounts) {
+  std::string text = R"({"id":18446744073709551615,"ok":true,"data":{"x":1},"n":-1,"f":1.0,"big":18446744073709551616})";
+  auto index = JsonIndex::scan(text);
+  ASSERT_TRUE(index);
+  auto id = index->member(text, JsonIndex::kRoot, "id");
+  ASSERT_TRUE(id);
+  EXPECT_EQ(index->as_u64(text, *id), UINT64_MAX);
+  EXPECT_EQ(index->kind(*index->member(text, JsonIndex::kRoot, "ok")), JsonIndex::Kind::kTrue);
+  EXPECT_EQ(index->kind(*index->member(text, JsonIndex::kRoot, "data")), JsonIndex::Kind::kObject);
+  EXPECT_FALSE(index->member(text, JsonIndex::kRoot, "missing"));
+  for (const char* key : {"n", "f", "big", "data"}) {
+    EXPECT_FALSE(index->as_u64(text, *index->member(text, JsonIndex::kRoot, key))) << key;
+  }
+  // Keys out of order are found through their sorted order.
+  std::string unsorted = R"({"z":1,"a":2,"m":3,"\u0062":4})";
+  auto by_key = JsonIndex::scan(unsorted);
+  for (auto [key, value] : {std::pair{"a", "2"}, {"b", "4"}, {"m", "3"}, {"z", "1"}}) {
+    auto found = by_key->member(unsorted, JsonIndex::kRoot, key);
+    ASSERT_TRUE(found) << key;
+    EXPECT_EQ(by_key->raw(unsorted, *found), value);
+  }
+  for (const char* key : {"", "c", "zz", "0"}) EXPECT_FALSE(by_key->member(unsorted, JsonIndex::kRoot, key)) << key;
+  EXPECT_FALSE(by_key->member(unsorted, *by_key->member(unsorted, JsonIndex::kRoot, "a"), "a"));  // not an object
+}
+
+}  // namespace
+}  // namespace elmpad
