@@ -1,14 +1,10 @@
 #include "mcp/server.h"
 
 #include <condition_variable>
-#include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
-#include <poll.h>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -47,7 +43,7 @@ namespace {
 // printed into it piece by piece as it goes out.
 class ReplyWriter : public TextSink {
  public:
-  explicit ReplyWriter(int fd) : TextSink(256 * 1024), fd_(fd), piece_(piece_that_cannot_block(fd)) {}
+  explicit ReplyWriter(int fd) : TextSink(256 * 1024), fd_(fd) {}
   [[nodiscard]] int fd() const { return fd_; }
   void drain(std::size_t size) override {
     if (written_) written_ = write_all(fd_, std::string_view(buffer(), size));
@@ -59,147 +55,80 @@ class ReplyWriter : public TextSink {
     reply.print(*this);
     return written_;
   }
-  /// Writes as much of `text` as it can without the chance of blocking, and
-  /// answers how much that was: pieces no larger than PIPE_BUF, each when
-  /// the output polls writable (a pipe then takes it whole, at once). A
-  /// failed write stops it too; the blocking write that follows reports it.
-  [[nodiscard]] std::size_t write_without_blocking(std::string_view text) const {
-    std::size_t done = 0;
-    while (done < text.size()) {
-      pollfd out{fd_, POLLOUT, 0};
-      if (::poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0) break;
-      ssize_t n = ::write(fd_, text.data() + done, std::min(text.size() - done, piece_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    return done;
-  }
 
  private:
-  // PIPE_BUF of a pipe; for anything else 512, PIPE_BUF's least value, which
-  // is what poll promises room for on the systems we run on.
-  [[nodiscard]] static std::size_t piece_that_cannot_block(int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return 512;
-    long size = ::fpathconf(fd, _PC_PIPE_BUF);
-    return size >= 512 ? static_cast<std::size_t>(size) : 512;
-  }
-
   int fd_;
-  std::size_t piece_;
   SysResult<void> written_;  // how the reply being printed has gone so far
 };
 
-// What the two threads share: standard input, the answering of lines and
-// the queue between them. Whichever thread holds standard input reads the
-// next line. When nothing is being answered and nothing waits, that thread
-// answers the line itself, so a reply never waits for the other thread to
-// wake. Before anything that may block, a tool call or a write that may not
-// fit, it hands standard input to the other thread: a cancellation, or the
-// end of input, is then acted on at once whatever the answering does. Lines
-// read while one is being answered wait in the queue, and are answered in
-// the order they came.
+// Lines from the reader thread to the main loop, in the order read. It
+// grows without bound: the reader never waits for the answering.
+class LineQueue {
+ public:
+  void push(std::string line) {
+    {
+      std::lock_guard lock(mu_);
+      lines_.push_back(std::move(line));
+    }
+    arrived_.notify_one();
+  }
+  std::string pop() {
+    std::unique_lock lock(mu_);
+    arrived_.wait(lock, [this] { return !lines_.empty(); });
+    std::string line = std::move(lines_.front());
+    lines_.pop_front();
+    return line;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable arrived_;
+  std::deque<std::string> lines_;  // guarded by mu_
+};
+
 class Server {
  public:
   Server(UniqueFd input, int output, std::chrono::milliseconds progress_interval)
       : input_(std::move(input)), writer_(output), progress_interval_(progress_interval) {}
 
-  /// The start: the calling thread answers nothing until start_done(), and
-  /// the thread about to run read_lines() holds standard input.
-  void start() {
-    std::lock_guard lock(mu_);
-    reading_ = true;
-    busy_ = true;
-  }
-  void start_done() {
-    std::lock_guard lock(mu_);
-    busy_ = false;
-  }
-
-  /// A thread's life: answers queued lines, takes standard input when it is
-  /// free, else waits. Never returns: the process ends when input does, or
-  /// when output fails.
-  [[noreturn]] void serve() {
-    std::unique_lock lock(mu_);
+  /// The reader thread: acts on each cancellation at once, whatever the
+  /// main loop is doing, and queues every line. Ends the process at the end
+  /// of input, on a failed read or on a line that is not UTF-8.
+  [[noreturn]] void read_lines() {
     while (true) {
-      if (!busy_ && !queue_.empty()) {
-        std::string line = std::move(queue_.front());
-        queue_.pop_front();
-        busy_ = true;
-        lock.unlock();
-        (void)answer(line, false);  // this thread does not hold standard input
-        lock.lock();
-        busy_ = false;
-      } else if (!reading_) {
-        reading_ = true;
-        lock.unlock();
-        read_lines();
-        lock.lock();
-      } else {
-        changed_.wait(lock);
+      std::string line;
+      auto n = input_.read_line(line);
+      if (!n || *n == 0) break;
+      if (line.ends_with('\n')) {
+        line.pop_back();
+        if (line.ends_with('\r')) line.pop_back();
       }
+      if (!is_utf8(line)) break;
+      if (auto id = cancelled_request_id(line)) abort_if_matches(*id);
+      queue_.push(std::move(line));
     }
+    // _Exit, not exit: static destructors must not run under the main
+    // thread's feet. A client that closes its input asks for nothing more:
+    // a tool call still running, lines still queued and the rest of a reply
+    // being written are dropped.
+    std::_Exit(0);
   }
 
-  /// Holds standard input: reads lines until it hands input over.
-  void read_lines() {
-    while (true) {
-      std::string line = next_line();
-      std::unique_lock lock(mu_);
-      if (busy_ || !queue_.empty()) {
-        queue_.push_back(std::move(line));
-        changed_.notify_one();
-        continue;
-      }
-      busy_ = true;
-      lock.unlock();
-      bool still_reading = answer(line, true);
-      lock.lock();
-      busy_ = false;
-      if (!still_reading) return;
+  /// The main loop: answers the queued lines one at a time, in order, until
+  /// standard output fails (the client is gone).
+  void answer_lines() {
+    while (answer(queue_.pop())) {
     }
   }
 
  private:
-  // The next line, without its line feed and a carriage return before it;
-  // a cancellation is acted on here, before the line queues. The end of
-  // input, a failed read or a line that is not UTF-8 ends the process.
-  std::string next_line() {
-    std::string line;
-    auto n = input_.read_line(line);
-    // _Exit, not exit: static destructors must not run under the other
-    // thread's feet. A client that closes its input asks for nothing more:
-    // a tool call still running, lines still queued and the rest of a reply
-    // the other thread is writing are dropped.
-    if (!n || *n == 0) std::_Exit(0);
-    if (line.ends_with('\n')) {
-      line.pop_back();
-      if (line.ends_with('\r')) line.pop_back();
-    }
-    if (!is_utf8(line)) std::_Exit(0);
-    if (auto id = cancelled_request_id(line)) abort_if_matches(*id);
-    return line;
-  }
-
-  // Answers one line; `reading` tells whether this thread holds standard
-  // input. Answers whether it still does.
-  [[nodiscard]] bool answer(const std::string& line, bool reading) {
-    auto hand_over = [this, &reading] {
-      if (!reading) return;
-      std::lock_guard lock(mu_);
-      reading_ = false;
-      reading = false;
-      changed_.notify_one();
-    };
-    // A tool may block for minutes: standard input goes to the other thread
-    // first, so that a cancellation, or the end of input, is read meanwhile.
+  // Answers one line; false when the reply could not be written.
+  [[nodiscard]] bool answer(const std::string& line) {
     // A wait whose request carries a progress token reports progress while
     // it blocks. Output stays one writer at a time: while the tool runs only
-    // the ticker writes (nothing is answered meanwhile), and the ticker has
-    // stopped, its last line written, before the reply is.
-    auto run_tool = [this, &hand_over](const ToolCall& call) -> std::optional<ToolOutcome> {
-      hand_over();
+    // the ticker writes, and the ticker has stopped, its last line written,
+    // before the reply is.
+    auto run_tool = [this](const ToolCall& call) -> std::optional<ToolOutcome> {
       InFlightScope in_flight(call.id);
       std::optional<ProgressTicker> ticker;
       if (call.progress_token && call.name == "wait_for_change") {
@@ -215,33 +144,15 @@ class Server {
       return outcome;
     };
     auto reply = handle_line(line, run_tool);
-    if (!reply) return reading;
-    // Output that fails means the client is gone: the server ends.
-    if (reply->value) {
-      hand_over();
-      if (!writer_.write(*reply)) std::_Exit(0);
-      give_back_line(std::move(*reply->value).release_text());
-      return reading;
-    }
-    std::string text = std::move(reply->head) + reply->tail + '\n';
-    std::string_view rest = text;
-    // A client that stops reading may fill the pipe: this thread then hands
-    // over standard input before its write blocks.
-    if (reading) rest.remove_prefix(writer_.write_without_blocking(rest));
-    if (!rest.empty()) {
-      hand_over();
-      if (!write_all(writer_.fd(), rest)) std::_Exit(0);
-    }
-    return reading;
+    if (!reply) return true;
+    if (!writer_.write(*reply)) return false;
+    if (reply->value) give_back_line(std::move(*reply->value).release_text());
+    return true;
   }
 
-  std::mutex mu_;
-  std::condition_variable changed_;
-  std::deque<std::string> queue_;  // guarded by mu_
-  bool reading_ = false;           // a thread holds standard input; guarded by mu_
-  bool busy_ = false;              // a thread is answering a line; guarded by mu_
-  LineReader input_;               // only the thread that holds standard input reads it
-  ReplyWriter writer_;             // only the thread answering writes, or its tool's progress ticker
+  LineReader input_;     // the reader thread's alone
+  LineQueue queue_;
+  ReplyWriter writer_;   // the main loop's, or its tool's progress ticker's
   std::chrono::milliseconds progress_interval_;
 };
 
@@ -253,22 +164,18 @@ int run() {
     input = UniqueFd(STDIN_FILENO);
     output = UniqueFd(STDOUT_FILENO);
   }
-  // Process lifetime: the detached thread must never see it destroyed.
+  // Process lifetime: the detached reader must never see it destroyed.
   static Server& server = *new Server(std::move(input), output.release(), progress_interval());
-  server.start();
   try {
-    std::thread([] {
-      server.read_lines();
-      server.serve();
-    }).detach();
+    std::thread([] { server.read_lines(); }).detach();
   } catch (const std::system_error&) {
     (void)write_all(STDERR_FILENO, "elmpad: failed to spawn thread\n");
     return 1;
   }
   // Lines that arrive while the session is attached wait in the queue.
   ensure_session();
-  server.start_done();
-  server.serve();
+  server.answer_lines();
+  return 0;
 }
 
 }  // namespace elmpad::mcp

@@ -1,23 +1,22 @@
 // `elmpad mcp`: a Model Context Protocol server on standard input and output.
 //
-// Two threads, alike: the main thread and one it starts. Who owns what:
-// - standard input: the one thread that holds it (it reads and acts on
-//   cancellations); the holder hands it over before anything that may block.
-// - standard output: the one thread answering a line, the only one writing;
-//   while it runs a wait, the wait's progress ticker instead.
-// - the queue of lines read while another is answered: both, under the
-//   server's lock.
-// - the in-flight record: set and cleared by the thread running a tool;
-//   the thread holding standard input cancels through it.
-// - the session: attached by the main thread before it answers anything,
-//   then again by whichever thread runs a tool, under the session's lock.
+// Two threads. Who owns what:
+// - standard input: the reader thread, for the process's whole life; it acts
+//   on cancellations as it reads, and queues every line.
+// - standard output: the main loop, which answers the queued lines one at a
+//   time; while it runs a wait, the wait's progress ticker instead.
+// - the queue: the reader puts lines in, the main loop takes them out.
+// - the in-flight record: set and cleared by the main loop around a tool
+//   call; the reader cancels through it.
+// - the session: attached by the main loop, before it answers anything and
+//   again when a tool needs it.
 #pragma once
 
 namespace elmpad::mcp {
 
-/// Serves until standard input ends or standard output fails, when the
-/// process exits 0 from whichever of its two threads saw it. Returns only
-/// when the second thread cannot be started: the exit status, 1.
+/// Serves until standard input ends, when the reader thread ends the process
+/// with status 0, or standard output fails: then 0. 1 when the reader
+/// thread cannot be started.
 [[nodiscard]] int run();
 
 }  // namespace elmpad::mcp
