@@ -1,6 +1,6 @@
-// The record of the one tool call in progress, shared by the thread running
-// the tool (which sets and clears it around the call) and the thread holding
-// standard input (which cancels it when the client says so).
+// The record of the one tool call in progress, shared by the main loop
+// (which sets and clears it around the call) and the reader thread (which
+// cancels it when the client says so).
 #pragma once
 
 #include <mutex>
@@ -28,7 +28,7 @@ class InFlightSlot {
   /// Running a blocking tool: stores a duplicate of `socket` in the record,
   /// if there is one, replacing an earlier duplicate.
   void register_socket(int socket);
-  /// Holding standard input: when the record's id equals `id` and it holds a
+  /// Reading standard input: when the record's id equals `id` and it holds a
   /// socket, marks it cancelled and shuts the socket down, which wakes the
   /// tool's read. Answers whether it did.
   bool abort_if_matches(const RequestId& id);
