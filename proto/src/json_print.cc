@@ -157,14 +157,14 @@ namespace {
 void print_index(const JsonIndex& index, std::string_view text, NodeId n, TextSink& sink, bool as_string_contents,
                  const ExtraMember* extra, std::size_t& used) {
   using Node = JsonPrinter::Node;
-  const auto& nodes_ = JsonPrinter::nodes(index);
-  const auto& order_ = JsonPrinter::order(index);
+  const auto& nodes = JsonPrinter::nodes(index);
+  const auto& order = JsonPrinter::order(index);
   auto decoded = [&index](std::uint32_t span) { return JsonPrinter::decoded(index, span); };
   auto key = [&index](std::string_view t, NodeId k) { return JsonPrinter::key(index, t, k); };
   constexpr auto kNone = JsonPrinter::kNone;
   Printer printer(sink, as_string_contents, used);
   auto print = [&](auto&& self, NodeId id, const ExtraMember* with) -> void {
-    const Node& node = nodes_[id];
+    const Node& node = nodes[id];
     switch (node.kind) {
       case Kind::kNull: printer.copy("null", 4); return;
       case Kind::kFalse: printer.copy("false", 5); return;
@@ -184,7 +184,7 @@ void print_index(const JsonIndex& index, std::string_view text, NodeId n, TextSi
         for (std::uint32_t i = 0; i < node.count; ++i) {
           if (i > 0) printer.put(',');
           self(self, e, nullptr);
-          e = nodes_[e].next;
+          e = nodes[e].next;
         }
         printer.put(']');
         return;
@@ -206,8 +206,8 @@ void print_index(const JsonIndex& index, std::string_view text, NodeId n, TextSi
         NodeId cursor = id + 1;
         for (std::uint32_t i = 0; i < node.count; ++i) {
           NodeId k = cursor;
-          if (node.aux != kNone) k = order_[node.aux + i];
-          else cursor = nodes_[k + 1].next;
+          if (node.aux != kNone) k = order[node.aux + i];
+          else cursor = nodes[k + 1].next;
           if (!extra_done) {
             int c = with->key.compare(key(text, k));
             if (c <= 0) {
