@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <expected>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
