@@ -52,8 +52,9 @@ struct CaseText {
 inline void PrintTo(const CaseText& c, std::ostream* os) { *os << c.name; }
 
 /// The cases of `path`, a file or a folder of .txt files read in name order;
-/// a line that starts with `heading` starts a case.
-inline std::vector<CaseText> read_cases(const std::filesystem::path& path, std::string_view heading) {
+/// a line "== title" starts a case, in every driver's files alike.
+inline std::vector<CaseText> read_cases(const std::filesystem::path& path) {
+  constexpr std::string_view heading = "== ";
   std::vector<std::filesystem::path> files;
   if (std::filesystem::is_directory(path)) {
     for (const auto& entry : std::filesystem::directory_iterator(path)) {

@@ -36,7 +36,7 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 std::vector<Case> load_cases() {
   std::vector<Case> cases;
-  for (const auto& text : read_cases(CASES_DIR, "== ")) {
+  for (const auto& text : read_cases(CASES_DIR)) {
     Case& c = cases.emplace_back(Case{.name = text.name});
     for (const auto& [where, line] : text.lines) {
       const auto colon = line.find_first_of(":<>!");

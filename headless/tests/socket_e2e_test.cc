@@ -121,7 +121,7 @@ TEST_P(Conversation, GoesAsWritten) {
   if (umask_before) ::umask(*umask_before);
 }
 
-std::vector<CaseText> transcripts() { return read_cases(HEADLESS_TEST_DATA "/socket.txt", "=== "); }
+std::vector<CaseText> transcripts() { return read_cases(HEADLESS_TEST_DATA "/socket.txt"); }
 INSTANTIATE_TEST_SUITE_P(Transcripts, Conversation, ::testing::ValuesIn(transcripts()), case_name);
 TEST(HeadlessSocket, TheTranscriptsAreRead) { EXPECT_GT(transcripts().size(), 20u); }
 

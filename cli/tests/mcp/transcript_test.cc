@@ -1,5 +1,5 @@
 // Conversations with `elmpad mcp`, read from transcripts/*.txt: one test per
-// "## Name" section, under a fresh HOME holding notes.md ("# a\n") and
+// "== Name" section, under a fresh HOME holding notes.md ("# a\n") and
 // folder/; "$HOME" in a line stands for its path, "$VERSION" for the tool's
 // version. Directives:
 //   env K=V | env K   set or unset a variable   nohome     HOME unset
@@ -217,7 +217,7 @@ TEST_P(Transcript, Runs) {
   runner.finish();
 }
 
-INSTANTIATE_TEST_SUITE_P(Mcp, Transcript, ::testing::ValuesIn(read_cases(TRANSCRIPT_DIR, "## ")), case_name);
+INSTANTIATE_TEST_SUITE_P(Mcp, Transcript, ::testing::ValuesIn(read_cases(TRANSCRIPT_DIR)), case_name);
 
 }  // namespace
 }  // namespace elmpad::testing
