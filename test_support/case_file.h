@@ -24,6 +24,14 @@ inline std::string replace_all(std::string text, std::string_view from, std::str
   return text;
 }
 
+/// `text` cut at its first space: the word before it and the rest after it
+/// (empty without a space). A case's line is its directive and its rest.
+inline std::pair<std::string, std::string> split_word(std::string_view text) {
+  const auto space = text.find(' ');
+  if (space == std::string_view::npos) return {std::string(text), ""};
+  return {std::string(text.substr(0, space)), std::string(text.substr(space + 1))};
+}
+
 /// `text` with each \xHH written as its byte and, where `feeds` is set, \n
 /// and \r as line feed and carriage return (lines that are JSON keep them).
 inline std::string unescape(std::string_view text, bool feeds) {

@@ -54,15 +54,13 @@ class Runner {
 
   void run(std::string line) {
     line = replace_all(replace_all(line, "$HOME", home_.path()), "$VERSION", kVersion);
-    auto space = line.find(' ');
-    std::string word = line.substr(0, space);
-    std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    auto [word, rest] = split_word(line);
     if (word == "+") {
       pending_->lines.push_back(unescape(rest, false));
       return;
     }
     flush();
-    auto [first, second] = split(rest);
+    auto [first, second] = split_word(rest);
     if (word == "env") {
       auto eq = rest.find('=');
       options_.env[rest.substr(0, eq)] =
@@ -90,7 +88,7 @@ class Runner {
     } else if (word == ">") {
       server().write(unescape(rest, false) + "\n");
     } else if (word == ">call") {
-      auto [tool, arguments] = split(second);
+      auto [tool, arguments] = split_word(second);
       server().write(R"({"jsonrpc":"2.0","id":)" + first + R"(,"method":"tools/call","params":{"name":")" + tool +
                      R"(","arguments":)" + arguments + "}}\n");
     } else if (word == "<progress") {
@@ -106,7 +104,7 @@ class Runner {
       progress_token_.reset();
       last_progress_ = 0;
       ASSERT_TRUE(reply.has_value()) << "no reply";
-      auto [code, detail] = split(second);
+      auto [code, detail] = split_word(second);
       if (word == "<~") {
         EXPECT_NE(reply->find(rest), std::string::npos) << reply->substr(0, 300);
       } else {
@@ -149,12 +147,6 @@ class Runner {
   }
 
  private:
-  static std::pair<std::string, std::string> split(const std::string& text) {
-    auto space = text.find(' ');
-    if (space == std::string::npos) return {text, ""};
-    return {text.substr(0, space), text.substr(space + 1)};
-  }
-
   // Whether `line` is a progress notification for the token being followed,
   // with progress beyond the last one seen; it then becomes the last.
   bool is_rising_progress(const std::string& line) {
