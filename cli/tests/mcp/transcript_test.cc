@@ -1,25 +1,29 @@
 // Conversations with `elmpad mcp`, read from transcripts/*.txt: one test per
-// "== Name" section, under a fresh HOME holding notes.md ("# a\n") and
-// folder/; "$HOME" in a line stands for its path, "$VERSION" for the tool's
-// version. Directives:
+// "== Name" case, under a fresh HOME holding notes.md ("# a\n") and folder/;
+// "$HOME" in a line stands for its path, "$VERSION" for the tool's version.
+// As in the other transcripts, ">" is a request and "<" its answer: bare on
+// the server's standard streams, after "app" on the fake app's socket.
+// Directives:
 //   env K=V | env K   set or unset a variable   nohome     HOME unset
 //   cwd D | rmdir D   start in (remove) $HOME/D stale      a socket nobody serves
 //   app               start the fake app        start      start the server (else ">" does)
-//   answer CMD LINE   queue an answer to CMD ("+ LINE" adds a line); hold CMD [LINE]: at
-//                     release only; hangup CMD: read the next CMD, then hang up
 //   > LINE            send LINE                 >call ID TOOL ARGS  send a tools/call
 //   < LINE            the next reply, exactly   <~ TEXT    the next reply contains TEXT
 //   <progress TOKEN   the next line is progress for TOKEN, beyond the last; until the
 //                     next reply, more of it is passed over (and must keep rising)
 //   <ok ID PAYLOAD    a tool's result           <err ID CODE DETAIL  a tool's failure
-//   sent LINE         the next request the app received, exactly
+//   app> LINE         the next request the app received, exactly
+//   app< CMD LINE     queue the app's answer to CMD ("+ LINE" adds a line); it names
+//                     its command because it is set before the request comes
+//   app! hold CMD [LINE]  the same, given at release only   release  give it now
+//   app! hangup CMD   read the next CMD, then hang up
 //   open N            the app comes to have N connections open
 //   closeout          stop reading replies      close | end  close input (or not), see exit 0
 //   stderr TEXT       standard error includes TEXT
 //   file F TEXT       $HOME/F comes to hold TEXT; nofile F: F does not exist
-// \xHH is a byte in sent lines, answers and variables, and \n a line feed in
-// TEXT. At the end input is closed: the server must end with 0, no further
-// output, the standard error given and no request left unchecked.
+// \xHH is a byte in lines sent with ">", answers and variables, and \n a line
+// feed in TEXT. At the end input is closed: the server must end with 0, no
+// further output, the standard error given and no request left unchecked.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,12 +79,14 @@ class Runner {
       make_stale_socket(home_.socket_path());
     } else if (word == "app") {
       app_ = std::make_unique<FakeApp>(home_.path());
-    } else if (word == "answer" || word == "hold") {
-      pending_cmd_ = first;
-      pending_ = Action{.hold = word == "hold"};
-      if (!second.empty()) pending_->lines.push_back(unescape(second, false));
-    } else if (word == "hangup") {
-      app().hang_up_on(rest);
+    } else if (word == "app<" || (word == "app!" && first == "hold")) {
+      const bool hold = word == "app!";
+      auto [cmd, answer] = hold ? split_word(second) : std::pair{first, second};
+      pending_cmd_ = cmd;
+      pending_ = Action{.hold = hold};
+      if (!answer.empty()) pending_->lines.push_back(unescape(answer, false));
+    } else if (word == "app!" && first == "hangup") {
+      app().hang_up_on(second);
     } else if (word == "release") {
       app().release();
     } else if (word == "start") {
@@ -113,7 +119,7 @@ class Runner {
                           : word == "<err" ? tool_reply(first, compact(failure), true)
                                            : rest);
       }
-    } else if (word == "sent") {
+    } else if (word == "app>") {
       ASSERT_TRUE(app().wait_for_requests(checked_ + 1)) << "no request came";
       EXPECT_EQ(app().received()[checked_++], rest + "\n");
     } else if (word == "open") {
