@@ -5,7 +5,7 @@
 // the server's standard streams, after "app" on the fake app's socket.
 // Directives:
 //   env K=V | env K   set or unset a variable   nohome     HOME unset
-//   cwd D | rmdir D   start in (remove) $HOME/D stale      a socket nobody serves
+//   cwd D | rmdir D   start in (remove) $HOME/D stale-socket  a socket nobody serves
 //   app               start the fake app        start      start the server (else ">" does)
 //   > LINE            send LINE                 >call ID TOOL ARGS  send a tools/call
 //   < LINE            the next reply, exactly   <~ TEXT    the next reply contains TEXT
@@ -17,13 +17,14 @@
 //                     its command because it is set before the request comes
 //   app! hold CMD [LINE]  the same, given at release only   release  give it now
 //   app! hangup CMD   read the next CMD, then hang up
-//   open N            the app comes to have N connections open
-//   closeout          stop reading replies      close | end  close input (or not), see exit 0
-//   stderr TEXT       standard error includes TEXT
-//   file F TEXT       $HOME/F comes to hold TEXT; nofile F: F does not exist
-// \xHH is a byte in lines sent with ">", answers and variables, and \n a line
-// feed in TEXT. At the end input is closed: the server must end with 0, no
-// further output, the standard error given and no request left unchecked.
+//   connections N     the app comes to have N connections open
+//   deaf              stop reading replies      eof | end  close input (or not), see exit 0
+//   err: LINE         a line of standard error; together the lines are all of it
+//   content F TEXT    $HOME/F comes to hold TEXT; gone F: F does not exist
+// \xHH is a byte in lines sent with ">", answers, err: lines and variables,
+// and \n a line feed in TEXT. At the end input is closed: the server must end
+// with 0, no further output, the standard error given and no request left
+// unchecked.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,7 +76,7 @@ class Runner {
       options_.cwd = home_.make_dir(rest);
     } else if (word == "rmdir") {
       ASSERT_EQ(::rmdir((home_.path() + "/" + rest).c_str()), 0);
-    } else if (word == "stale") {
+    } else if (word == "stale-socket") {
       make_stale_socket(home_.socket_path());
     } else if (word == "app") {
       app_ = std::make_unique<FakeApp>(home_.path());
@@ -122,20 +123,20 @@ class Runner {
     } else if (word == "app>") {
       ASSERT_TRUE(app().wait_for_requests(checked_ + 1)) << "no request came";
       EXPECT_EQ(app().received()[checked_++], rest + "\n");
-    } else if (word == "open") {
+    } else if (word == "connections") {
       EXPECT_TRUE(eventually([&] { return app().connections_open() == std::stoul(rest); }))
           << app().connections_open() << " open";
-    } else if (word == "closeout") {
+    } else if (word == "deaf") {
       server().close_stdout();
-    } else if (word == "close" || word == "end") {
-      end(word == "close");
-    } else if (word == "stderr") {
-      err_ += unescape(rest, true);
-    } else if (word == "file") {
+    } else if (word == "eof" || word == "end") {
+      end(word == "eof");
+    } else if (word == "err:") {
+      err_ += unescape(rest, false) + "\n";
+    } else if (word == "content") {
       std::string want = unescape(second, true);
       EXPECT_TRUE(eventually([&] { return home_.read_file(first) == want; }))
           << first << ": " << home_.read_file(first);
-    } else if (word == "nofile") {
+    } else if (word == "gone") {
       struct stat st {};
       EXPECT_NE(::stat((home_.path() + "/" + rest).c_str(), &st), 0) << rest;
     } else {
