@@ -1,5 +1,16 @@
 // Cases written as text, for the tests that are driven by data files: the
-// files' cases, and the escapes their lines may use.
+// files' cases, and the escapes their lines may use. A case starts at a line
+// "== title", and a line starting with # is a comment. Each driver has
+// directives of its own; those that mean the same in two of them are spelled
+// the same:
+//   X> LINE, X< LINE  a request on connection X, and an answer on it: "app"
+//                     is the fake app's socket, a, b, c the headless app's
+//                     clients, and in the MCP cases none the server's stdio
+//   app! WHAT         what the fake app does besides answering: hold, hangup
+//   err: LINE         a line of the program's standard error
+//   content REL TEXT  $HOME/REL holds TEXT; gone REL: nothing is there
+//   stale-socket      a socket file that nobody serves
+//   deaf, eof         stop reading the program's output; end its input
 #pragma once
 
 #include <algorithm>
