@@ -1,5 +1,16 @@
 // Cases written as text, for the tests that are driven by data files: the
-// files' cases, and the escapes their lines may use.
+// files' cases, and the escapes their lines may use. A case starts at a line
+// "== title", and a line starting with # is a comment. Each driver has
+// directives of its own; those that mean the same in two of them are spelled
+// the same:
+//   X> LINE, X< LINE  a request on connection X, and an answer on it: "app"
+//                     is the fake app's socket, a, b, c the headless app's
+//                     clients, and in the MCP cases none the server's stdio
+//   app! WHAT         what the fake app does besides answering: hold, hangup
+//   err: LINE         a line of the program's standard error
+//   content REL TEXT  $HOME/REL holds TEXT; gone REL: nothing is there
+//   stale-socket      a socket file that nobody serves
+//   deaf, eof         stop reading the program's output; end its input
 #pragma once
 
 #include <algorithm>
@@ -22,6 +33,14 @@ inline std::string replace_all(std::string text, std::string_view from, std::str
     text.replace(at, from.size(), to);
   }
   return text;
+}
+
+/// `text` cut at its first space: the word before it and the rest after it
+/// (empty without a space). A case's line is its directive and its rest.
+inline std::pair<std::string, std::string> split_word(std::string_view text) {
+  const auto space = text.find(' ');
+  if (space == std::string_view::npos) return {std::string(text), ""};
+  return {std::string(text.substr(0, space)), std::string(text.substr(space + 1))};
 }
 
 /// `text` with each \xHH written as its byte and, where `feeds` is set, \n
@@ -52,8 +71,9 @@ struct CaseText {
 inline void PrintTo(const CaseText& c, std::ostream* os) { *os << c.name; }
 
 /// The cases of `path`, a file or a folder of .txt files read in name order;
-/// a line that starts with `heading` starts a case.
-inline std::vector<CaseText> read_cases(const std::filesystem::path& path, std::string_view heading) {
+/// a line "== title" starts a case, in every driver's files alike.
+inline std::vector<CaseText> read_cases(const std::filesystem::path& path) {
+  constexpr std::string_view heading = "== ";
   std::vector<std::filesystem::path> files;
   if (std::filesystem::is_directory(path)) {
     for (const auto& entry : std::filesystem::directory_iterator(path)) {

@@ -36,19 +36,18 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 std::vector<Case> load_cases() {
   std::vector<Case> cases;
-  for (const auto& text : read_cases(CASES_DIR, "== ")) {
+  for (const auto& text : read_cases(CASES_DIR)) {
     Case& c = cases.emplace_back(Case{.name = text.name});
     for (const auto& [where, line] : text.lines) {
-      const auto colon = line.find_first_of(":<>!");
-      const std::string key = line.substr(0, colon + 1);
-      const std::string value = unescape(line.size() > colon + 2 ? line.substr(colon + 2) : "", false);
+      const auto [key, rest] = split_word(line);
+      const std::string value = unescape(rest, false);
       const std::map<std::string, std::string Case::*> texts = {
           {"out:", &Case::out}, {"err:", &Case::err}, {"open:", &Case::open}, {"ps:", &Case::ps}};
       if (key == "files:") {
-        for (std::size_t at = 0; at < value.size();) {
-          auto space = value.find(' ', at);
-          c.files.push_back(value.substr(at, space - at));
-          at = space == std::string::npos ? value.size() : space + 1;
+        for (auto names = value; !names.empty();) {
+          auto [name, more] = split_word(names);
+          c.files.push_back(name);
+          names = more;
         }
       } else if (key == "app:" && (value == "none" || value == "stale" || value == "launched")) {
         c.app = value;

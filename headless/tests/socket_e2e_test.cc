@@ -48,11 +48,11 @@ TEST_P(Conversation, GoesAsWritten) {
       return replace_all(replace_all(replace_all(s, "$HOME", home.path()), "$REAL", real), "$APPDIR",
                          "Library/Application Support/com.tarn.elmwrite");
     };
-    const auto space = raw.find(' ');
-    const std::string verb = raw.substr(0, space), rest = space == std::string::npos ? "" : expand(raw.substr(space + 1));
-    const auto arg2 = raw.find(' ', space + 1);
-    const std::string rel = expand(raw.substr(space + 1, arg2 - space - 1));
-    const std::string text = arg2 == std::string::npos ? "" : replace_all(expand(raw.substr(arg2 + 1)), "\\n", "\n");
+    // Cut before expanding: $APPDIR holds a space.
+    const auto [verb, raw_rest] = split_word(raw);
+    const auto [raw_rel, raw_text] = split_word(raw_rest);
+    const std::string rest = expand(raw_rest), rel = expand(raw_rel);
+    const std::string text = replace_all(expand(raw_text), "\\n", "\n");
     const std::string path = home.path() + "/" + (verb == "chmod" || verb == "mode" ? text : rel);
     if (verb.size() == 2 && std::string_view("><_.~").contains(verb[1])) {
       started();
@@ -121,7 +121,7 @@ TEST_P(Conversation, GoesAsWritten) {
   if (umask_before) ::umask(*umask_before);
 }
 
-std::vector<CaseText> transcripts() { return read_cases(HEADLESS_TEST_DATA "/socket.txt", "=== "); }
+std::vector<CaseText> transcripts() { return read_cases(HEADLESS_TEST_DATA "/socket.txt"); }
 INSTANTIATE_TEST_SUITE_P(Transcripts, Conversation, ::testing::ValuesIn(transcripts()), case_name);
 TEST(HeadlessSocket, TheTranscriptsAreRead) { EXPECT_GT(transcripts().size(), 20u); }
 

@@ -1,25 +1,30 @@
 // Conversations with `elmpad mcp`, read from transcripts/*.txt: one test per
-// "## Name" section, under a fresh HOME holding notes.md ("# a\n") and
-// folder/; "$HOME" in a line stands for its path, "$VERSION" for the tool's
-// version. Directives:
+// "== Name" case, under a fresh HOME holding notes.md ("# a\n") and folder/;
+// "$HOME" in a line stands for its path, "$VERSION" for the tool's version.
+// As in the other transcripts, ">" is a request and "<" its answer: bare on
+// the server's standard streams, after "app" on the fake app's socket.
+// Directives:
 //   env K=V | env K   set or unset a variable   nohome     HOME unset
-//   cwd D | rmdir D   start in (remove) $HOME/D stale      a socket nobody serves
+//   cwd D | rmdir D   start in (remove) $HOME/D stale-socket  a socket nobody serves
 //   app               start the fake app        start      start the server (else ">" does)
-//   answer CMD LINE   queue an answer to CMD ("+ LINE" adds a line); hold CMD [LINE]: at
-//                     release only; hangup CMD: read the next CMD, then hang up
 //   > LINE            send LINE                 >call ID TOOL ARGS  send a tools/call
 //   < LINE            the next reply, exactly   <~ TEXT    the next reply contains TEXT
 //   <progress TOKEN   the next line is progress for TOKEN, beyond the last; until the
 //                     next reply, more of it is passed over (and must keep rising)
 //   <ok ID PAYLOAD    a tool's result           <err ID CODE DETAIL  a tool's failure
-//   sent LINE         the next request the app received, exactly
-//   open N            the app comes to have N connections open
-//   closeout          stop reading replies      close | end  close input (or not), see exit 0
-//   stderr TEXT       standard error includes TEXT
-//   file F TEXT       $HOME/F comes to hold TEXT; nofile F: F does not exist
-// \xHH is a byte in sent lines, answers and variables, and \n a line feed in
-// TEXT. At the end input is closed: the server must end with 0, no further
-// output, the standard error given and no request left unchecked.
+//   app> LINE         the next request the app received, exactly
+//   app< CMD LINE     queue the app's answer to CMD ("+ LINE" adds a line); it names
+//                     its command because it is set before the request comes
+//   app! hold CMD [LINE]  the same, given at release only   release  give it now
+//   app! hangup CMD   read the next CMD, then hang up
+//   connections N     the app comes to have N connections open
+//   deaf              stop reading replies      eof | end  close input (or not), see exit 0
+//   err: LINE         a line of standard error; together the lines are all of it
+//   content F TEXT    $HOME/F comes to hold TEXT; gone F: F does not exist
+// \xHH is a byte in lines sent with ">", answers, err: lines and variables,
+// and \n a line feed in TEXT. At the end input is closed: the server must end
+// with 0, no further output, the standard error given and no request left
+// unchecked.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,15 +59,13 @@ class Runner {
 
   void run(std::string line) {
     line = replace_all(replace_all(line, "$HOME", home_.path()), "$VERSION", kVersion);
-    auto space = line.find(' ');
-    std::string word = line.substr(0, space);
-    std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    auto [word, rest] = split_word(line);
     if (word == "+") {
       pending_->lines.push_back(unescape(rest, false));
       return;
     }
     flush();
-    auto [first, second] = split(rest);
+    auto [first, second] = split_word(rest);
     if (word == "env") {
       auto eq = rest.find('=');
       options_.env[rest.substr(0, eq)] =
@@ -73,16 +76,18 @@ class Runner {
       options_.cwd = home_.make_dir(rest);
     } else if (word == "rmdir") {
       ASSERT_EQ(::rmdir((home_.path() + "/" + rest).c_str()), 0);
-    } else if (word == "stale") {
+    } else if (word == "stale-socket") {
       make_stale_socket(home_.socket_path());
     } else if (word == "app") {
       app_ = std::make_unique<FakeApp>(home_.path());
-    } else if (word == "answer" || word == "hold") {
-      pending_cmd_ = first;
-      pending_ = Action{.hold = word == "hold"};
-      if (!second.empty()) pending_->lines.push_back(unescape(second, false));
-    } else if (word == "hangup") {
-      app().hang_up_on(rest);
+    } else if (word == "app<" || (word == "app!" && first == "hold")) {
+      const bool hold = word == "app!";
+      auto [cmd, answer] = hold ? split_word(second) : std::pair{first, second};
+      pending_cmd_ = cmd;
+      pending_ = Action{.hold = hold};
+      if (!answer.empty()) pending_->lines.push_back(unescape(answer, false));
+    } else if (word == "app!" && first == "hangup") {
+      app().hang_up_on(second);
     } else if (word == "release") {
       app().release();
     } else if (word == "start") {
@@ -90,7 +95,7 @@ class Runner {
     } else if (word == ">") {
       server().write(unescape(rest, false) + "\n");
     } else if (word == ">call") {
-      auto [tool, arguments] = split(second);
+      auto [tool, arguments] = split_word(second);
       server().write(R"({"jsonrpc":"2.0","id":)" + first + R"(,"method":"tools/call","params":{"name":")" + tool +
                      R"(","arguments":)" + arguments + "}}\n");
     } else if (word == "<progress") {
@@ -106,7 +111,7 @@ class Runner {
       progress_token_.reset();
       last_progress_ = 0;
       ASSERT_TRUE(reply.has_value()) << "no reply";
-      auto [code, detail] = split(second);
+      auto [code, detail] = split_word(second);
       if (word == "<~") {
         EXPECT_NE(reply->find(rest), std::string::npos) << reply->substr(0, 300);
       } else {
@@ -115,23 +120,23 @@ class Runner {
                           : word == "<err" ? tool_reply(first, compact(failure), true)
                                            : rest);
       }
-    } else if (word == "sent") {
+    } else if (word == "app>") {
       ASSERT_TRUE(app().wait_for_requests(checked_ + 1)) << "no request came";
       EXPECT_EQ(app().received()[checked_++], rest + "\n");
-    } else if (word == "open") {
+    } else if (word == "connections") {
       EXPECT_TRUE(eventually([&] { return app().connections_open() == std::stoul(rest); }))
           << app().connections_open() << " open";
-    } else if (word == "closeout") {
+    } else if (word == "deaf") {
       server().close_stdout();
-    } else if (word == "close" || word == "end") {
-      end(word == "close");
-    } else if (word == "stderr") {
-      err_ += unescape(rest, true);
-    } else if (word == "file") {
+    } else if (word == "eof" || word == "end") {
+      end(word == "eof");
+    } else if (word == "err:") {
+      err_ += unescape(rest, false) + "\n";
+    } else if (word == "content") {
       std::string want = unescape(second, true);
       EXPECT_TRUE(eventually([&] { return home_.read_file(first) == want; }))
           << first << ": " << home_.read_file(first);
-    } else if (word == "nofile") {
+    } else if (word == "gone") {
       struct stat st {};
       EXPECT_NE(::stat((home_.path() + "/" + rest).c_str(), &st), 0) << rest;
     } else {
@@ -149,12 +154,6 @@ class Runner {
   }
 
  private:
-  static std::pair<std::string, std::string> split(const std::string& text) {
-    auto space = text.find(' ');
-    if (space == std::string::npos) return {text, ""};
-    return {text.substr(0, space), text.substr(space + 1)};
-  }
-
   // Whether `line` is a progress notification for the token being followed,
   // with progress beyond the last one seen; it then becomes the last.
   bool is_rising_progress(const std::string& line) {
@@ -217,7 +216,7 @@ TEST_P(Transcript, Runs) {
   runner.finish();
 }
 
-INSTANTIATE_TEST_SUITE_P(Mcp, Transcript, ::testing::ValuesIn(read_cases(TRANSCRIPT_DIR, "## ")), case_name);
+INSTANTIATE_TEST_SUITE_P(Mcp, Transcript, ::testing::ValuesIn(read_cases(TRANSCRIPT_DIR)), case_name);
 
 }  // namespace
 }  // namespace elmpad::testing
