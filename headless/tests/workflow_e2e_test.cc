@@ -20,11 +20,15 @@ RunOptions elmpad_with(const TempHome& home, std::vector<std::string> args) {
 TEST(Workflow, OpeningLaunchesTheAppAndCreatesTheNote) {
   TempHome home;
   std::string note = home.path() + "/today.md";
+  // The headless `open` asks the app whether it already serves: 1 until it does.
+  RunOptions probe{.args = {"--probe"}, .home = home.path(), .program = HEADLESS_BIN};
+  EXPECT_EQ(run_elmpad(probe).status, 1);
   auto opened = run_elmpad(elmpad_with(home, {note}));
   EXPECT_EQ(opened.err, "elmpad: launching Elmwrite…\n");
   EXPECT_EQ(opened.status, 0);
   EXPECT_TRUE(std::filesystem::exists(note));
   EXPECT_EQ(run_elmpad(elmpad_with(home, {"status"})).out, "Elmwrite is running\nactive: " + note + "\ntabs:\n  " + note + "\n");
+  EXPECT_EQ(run_elmpad(probe).status, 0);
   // The launched app stops once its socket is gone with the test's HOME.
 }
 
