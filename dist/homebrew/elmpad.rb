@@ -9,7 +9,8 @@ class Elmpad < Formula
 
   depends_on "cmake" => :build
   depends_on "ninja" => :build
-  depends_on "nlohmann-json"
+  # Header-only: compiled in, not needed at run time.
+  depends_on "nlohmann-json" => :build
 
   def install
     system "cmake", "-S", ".", "-B", "build", "-G", "Ninja", "-DELMPAD_TESTS=OFF", *std_cmake_args
@@ -21,7 +22,7 @@ class Elmpad < Formula
 
   test do
     assert_equal "elmpad #{version}", shell_output("#{bin}/elmpad --version").strip
-    ENV["HOME"] = testpath.to_s
+    # HOME is the test's empty folder, where no app listens.
     assert_match "Elmwrite is not running", shell_output("#{bin}/elmpad status")
 
     # The server ends at the end of its input: keep it open until both
@@ -37,5 +38,6 @@ class Elmpad < Formula
       assert_includes tools, "read_section"
       server.close_write
     end
+    assert_predicate $CHILD_STATUS, :success?
   end
 end

@@ -2,6 +2,7 @@
 # Homebrew's formula language that elmpad's formula uses, with Homebrew's
 # standard CMake arguments and a prefix of the caller's choosing.
 # ruby formula_shim.rb FORMULA SOURCE_DIR PREFIX TEST_DIR VERSION
+require "English"
 require "fileutils"
 require "json"
 require "minitest"
@@ -41,11 +42,23 @@ class Formula
 
   def bin = prefix / "bin"
 
-  # What Homebrew passes to every CMake build (Homebrew's CMake trap for
-  # FetchContent left out: elmpad fetches nothing).
-  def std_cmake_args
-    %W[-DCMAKE_INSTALL_PREFIX=#{prefix} -DCMAKE_INSTALL_LIBDIR=lib -DCMAKE_BUILD_TYPE=Release
-       -DCMAKE_FIND_FRAMEWORK=FIRST -DCMAKE_VERBOSE_MAKEFILE=ON -Wno-dev -DBUILD_TESTING=OFF]
+  # Homebrew's own list (Formula#std_cmake_args in Library/Homebrew/formula.rb,
+  # with its defaults), including the include file that makes any FetchContent
+  # download fail: Homebrew builds without the network. On macOS Homebrew adds
+  # the SDK's sysroot; on Linux nothing.
+  def std_cmake_args(install_prefix: prefix, install_libdir: "lib", find_framework: "LAST")
+    args = %W[
+      -DCMAKE_INSTALL_PREFIX=#{install_prefix}
+      -DCMAKE_INSTALL_LIBDIR=#{install_libdir}
+      -DCMAKE_BUILD_TYPE=Release
+      -DCMAKE_FIND_FRAMEWORK=#{find_framework}
+      -DCMAKE_VERBOSE_MAKEFILE=ON
+      -DCMAKE_PROJECT_TOP_LEVEL_INCLUDES=#{__dir__}/trap_fetchcontent.cmake
+      -Wno-dev
+      -DBUILD_TESTING=OFF
+    ]
+    args << "-DCMAKE_OSX_SYSROOT=#{`xcrun --show-sdk-path`.strip}" if RUBY_PLATFORM.include?("darwin")
+    args
   end
 
   def system(*args)
@@ -54,17 +67,23 @@ class Formula
   end
 
   def shell_output(command, status = 0)
+    puts command
     output = `#{command}`
-    assert_equal status, $?.exitstatus, "exit status of #{command}"
+    assert_equal status, $CHILD_STATUS.exitstatus, "exit status of #{command}"
     output
   end
 
-  def run_test(&block) = instance_eval(&block)
+  # As `brew test` runs it: in an empty folder that is also HOME, TERM dumb.
+  def run_test(&block)
+    ENV["HOME"] = testpath.to_s
+    ENV["TERM"] = "dumb"
+    Dir.chdir(testpath) { instance_eval(&block) }
+  end
 end
 
 formula, source, prefix, test_dir, version = ARGV
 load formula
 subject = Formula.formula_class.new(prefix, test_dir, version)
 Dir.chdir(source) { subject.install }
-Dir.chdir(test_dir) { subject.run_test(&Formula.formula_class.test_block) }
+subject.run_test(&Formula.formula_class.test_block)
 puts "formula test: #{subject.assertions} assertions passed"
