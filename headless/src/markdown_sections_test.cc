@@ -31,6 +31,8 @@ TEST(ParseDocument, FindsHeadingsOutsideFrontmatterAndFencesAndNamesThemShortest
   EXPECT_EQ(doc.sections[1].end, 10u);
   EXPECT_EQ(doc.sections[9].end, doc.lines.size());
   EXPECT_EQ(render(doc.lines), kTricky);
+  // Empty frontmatter closes on the line after it opens.
+  EXPECT_EQ(parse_document("---\n---\n# A\n").body_start, 2u);
 }
 
 // A journal repeats its headings thousands of times; naming them all must

@@ -154,6 +154,16 @@ TEST(HeadlessSocket, ConcurrentWritersLoseNoEdit) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 2) << "n.md and Library alone";
 }
 
+// An app whose socket is removed (its HOME deleted, another app took it
+// over) can no longer be reached: it stops by itself, and cleanly.
+TEST(HeadlessSocket, AnAppWhoseSocketIsGoneStops) {
+  TempHome home;
+  HeadlessApp app(home);
+  std::filesystem::remove(home.socket_path());
+  EXPECT_TRUE(app.wait_for_output("elmwrite-headless: socket gone, stopping"));
+  EXPECT_EQ(app.child().wait(), 0);
+}
+
 // A client that stops reading in the middle of an answer far larger than
 // the socket holds: another client closing its tab is answered all the same,
 // and once the first one reads, it gets the whole answer, then the event.
