@@ -48,5 +48,26 @@ TEST(JsonIndex, MembersAndCounts) {
   EXPECT_FALSE(by_key->member(unsorted, *by_key->member(unsorted, JsonIndex::kRoot, "a"), "a"));  // not an object
 }
 
+// A text is read to its own end, never into the bytes that follow it in
+// memory (a line cut out of a larger buffer).
+TEST(JsonIndex, ReadsATextToItsEndAndNoFurther) {
+  const std::string buffer = R"([12.5],{"a":1}x)";
+  auto number = JsonIndex::scan(std::string_view(buffer).substr(1, 2));  // 12 of 12.5
+  ASSERT_TRUE(number.has_value());
+  EXPECT_EQ(number->raw(buffer.substr(1, 2), JsonIndex::kRoot), "12");
+  EXPECT_TRUE(JsonIndex::scan(std::string_view(buffer).substr(1, 4)).has_value());  // 12.5
+  EXPECT_FALSE(JsonIndex::scan(std::string_view(buffer).substr(1, 3)).has_value());  // 12.
+  EXPECT_FALSE(JsonIndex::scan(std::string_view(buffer).substr(0, 5)).has_value());  // [12.5 unclosed
+  EXPECT_FALSE(JsonIndex::scan(std::string_view(buffer).substr(7, 6)).has_value());  // {"a":1 unclosed
+  EXPECT_TRUE(JsonIndex::scan(std::string_view(buffer).substr(7, 7)).has_value());
+  // Each run of digits stops at the end: 12 of 123, 1.2 of 1.23, 1e5 of 1e55.
+  for (std::string_view whole : {"123", "1.23", "1e55", "-45"}) {
+    std::string_view cut = whole.substr(0, whole.size() - 1);
+    auto index = JsonIndex::scan(cut);
+    ASSERT_TRUE(index.has_value()) << cut;
+    EXPECT_EQ(index->raw(cut, JsonIndex::kRoot), cut);
+  }
+}
+
 }  // namespace
 }  // namespace elmpad

@@ -65,6 +65,9 @@ TEST(SameId, NumbersCompareByTheirWrittenValue) {
       {"1e2", "100", false},
       {"1", "1.0", false},
       {"-0", "0", true},
+      {"1", "-1", false},
+      {"-1.5", "1.5", false},
+      {"-2", "-2", true},
       {"-0.0", "0e7", true},
       {"7", "\"7\"", false},
   };
