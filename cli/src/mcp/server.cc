@@ -1,6 +1,5 @@
 #include "mcp/server.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -68,40 +67,27 @@ class ReplyWriter : public TextSink {
 class LineQueue {
  public:
   void push(std::string line) {
-    bool sleeping;
     {
       std::lock_guard lock(mu_);
       lines_.push_back(std::move(line));
-      size_.store(lines_.size(), std::memory_order_release);
-      sleeping = sleeping_;
     }
-    if (sleeping) arrived_.notify_one();
+    arrived_.notify_one();
   }
+  // Sleeps as soon as the queue is empty: spinning for the next line took
+  // the core that the reader thread and the client needed, and cost more
+  // than the wake-up it saved.
   std::string pop() {
-    // A client that sends its next request as soon as it has read a reply
-    // would otherwise pay for waking a sleeping thread on every line: the
-    // loop looks for one a little while before it sleeps.
-    auto until = std::chrono::steady_clock::now() + kLookBeforeSleeping;
-    while (size_.load(std::memory_order_acquire) == 0 && std::chrono::steady_clock::now() < until) {
-      std::this_thread::yield();
-    }
     std::unique_lock lock(mu_);
-    sleeping_ = true;
     arrived_.wait(lock, [this] { return !lines_.empty(); });
-    sleeping_ = false;
     std::string line = std::move(lines_.front());
     lines_.pop_front();
-    size_.store(lines_.size(), std::memory_order_release);
     return line;
   }
 
  private:
-  static constexpr std::chrono::microseconds kLookBeforeSleeping{50};
   std::mutex mu_;
   std::condition_variable arrived_;
   std::deque<std::string> lines_;  // guarded by mu_
-  bool sleeping_ = false;          // the main loop waits on arrived_; guarded by mu_
-  std::atomic<std::size_t> size_{0};
 };
 
 class Server {
