@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sched.h>
 #include <set>
 #include <spawn.h>
 #include <string>
@@ -218,9 +219,57 @@ struct Setup {
   std::string home;     // the fake application's HOME
   std::vector<std::string> env;
   bool quick = false;
+  bool placed = true;  // the round trips' client on a core of its own
   std::set<std::string> only;
   bool wants(const std::string& phase) const { return only.empty() || only.contains(phase); }
   int reps(int full) const { return quick ? std::max(3, full / 10) : full; }
+};
+
+// The client on a core of its own, the servers on the others (Linux, two
+// cores or more): an MCP client is a process of its own, busy elsewhere.
+// Left free, a pair of processes that the scheduler puts on one core answers
+// faster than a pair on two, and on a two-core virtual machine which of the
+// two each server gets decides a small round trip's ratio more than the
+// server's own work does. Servers started while this is alive inherit the
+// other cores; take_own_core then moves the driver to its own.
+class ClientOnItsOwnCore {
+ public:
+  explicit ClientOnItsOwnCore(bool wanted) {
+#ifdef __linux__
+    if (!wanted || sched_getaffinity(0, sizeof saved_, &saved_) != 0 || CPU_COUNT(&saved_) < 2) return;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+      if (!CPU_ISSET(cpu, &saved_)) continue;
+      if (own_ < 0) own_ = cpu;
+      else CPU_SET(cpu, &others_);
+    }
+    active_ = sched_setaffinity(0, sizeof others_, &others_) == 0;
+#else
+    (void)wanted;
+#endif
+  }
+  void take_own_core() {
+#ifdef __linux__
+    if (!active_) return;
+    cpu_set_t own;
+    CPU_ZERO(&own);
+    CPU_SET(own_, &own);
+    (void)sched_setaffinity(0, sizeof own, &own);
+#endif
+  }
+  ~ClientOnItsOwnCore() {
+#ifdef __linux__
+    if (active_) (void)sched_setaffinity(0, sizeof saved_, &saved_);
+#endif
+  }
+  ClientOnItsOwnCore(const ClientOnItsOwnCore&) = delete;
+  ClientOnItsOwnCore& operator=(const ClientOnItsOwnCore&) = delete;
+
+ private:
+#ifdef __linux__
+  cpu_set_t saved_{}, others_{};
+  int own_ = -1;
+  bool active_ = false;
+#endif
 };
 
 // One server under test: its command line and its name in the table.
@@ -295,7 +344,9 @@ std::vector<Row> bench_startup(const Setup& s, const Server& e, const Server& f,
 std::vector<Row> bench_calls(const Setup& s, const Server& e, const Server& f, const std::string& label,
                              const std::function<std::string(int)>& make, int calls, const Usage& e_start,
                              const Usage& f_start, const std::string& target, bool cpu_row) {
+  ClientOnItsOwnCore placement(s.placed);
   Proc pe(e.argv, s.env), pf(f.argv, s.env);
+  placement.take_own_core();
   pe.set_name(e.name);
   pf.set_name(f.name);
   for (Proc* p : {&pe, &pf}) {
@@ -498,6 +549,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
     if (a == "--quick") s.quick = true;
+    else if (a == "--free") s.placed = false;
     else if (a.starts_with("--elmpad=")) s.elmpad = std::string(a.substr(9));
     else if (a.starts_with("--compare=")) s.compare = std::string(a.substr(10));
     else if (a.starts_with("--only=")) {
@@ -511,7 +563,7 @@ int main(int argc, char** argv) {
       }
     } else {
       std::fprintf(stderr,
-                   "usage: elmpad_bench [--quick] [--only=start,calls,section,status,scaling,headless]\n"
+                   "usage: elmpad_bench [--quick] [--free] [--only=start,calls,section,status,scaling,headless]\n"
                    "                    [--elmpad=PATH] [--compare=PATH]\n");
       return 2;
     }
@@ -547,6 +599,8 @@ int main(int argc, char** argv) {
   }
   if (s.wants("calls")) {
     int n = s.reps(3000);
+    std::printf("\nround trips: %s\n", s.placed ? "the client on a core of its own where there are two or more (--free: anywhere)"
+                                                  : "the client and the servers anywhere");
     for (auto r : {bench_calls(s, e, f, "ping", [](int id) { return request(id, "ping"); }, n, e_start, f_start,
                                "<= 1.3x, p99 <= 2x", true),
                    bench_calls(s, e, f, "get_context",
