@@ -390,7 +390,9 @@ SectionRun bench_section(const Setup& s, const Server& e, const Server& f, std::
   std::vector<double> time[2], peak[2];
   int id = 1;
   for (int round = 0; round < sessions; ++round) {
+    ClientOnItsOwnCore placement(s.placed);
     Proc pe(e.argv, s.env), pf(f.argv, s.env);
+    placement.take_own_core();
     for (Proc* p : {&pe, &pf}) {
       p->send(kInitialize);
       (void)p->line();
@@ -590,6 +592,9 @@ int main(int argc, char** argv) {
   }
 
   std::printf("elmpad beside its floor (medians and 99th percentiles; ratio = elmpad / floor)\n");
+  std::printf("round trips and read_section: %s\n",
+              s.placed ? "the client on a core of its own where there are two or more (--free: anywhere)"
+                       : "the client and the servers anywhere");
   std::vector<Row> rows;
   Usage e_start, f_start;
   if (s.wants("start")) {
@@ -599,8 +604,6 @@ int main(int argc, char** argv) {
   }
   if (s.wants("calls")) {
     int n = s.reps(3000);
-    std::printf("\nround trips: %s\n", s.placed ? "the client on a core of its own where there are two or more (--free: anywhere)"
-                                                  : "the client and the servers anywhere");
     for (auto r : {bench_calls(s, e, f, "ping", [](int id) { return request(id, "ping"); }, n, e_start, f_start,
                                "<= 1.3x, p99 <= 2x", true),
                    bench_calls(s, e, f, "get_context",
