@@ -86,10 +86,7 @@ OpensAs opens_as(std::string_view path) {
   if (!ext || !is_utf8(*ext)) return OpensAs::kDocument;
   std::string lowered = ascii_lower(*ext);
   const auto& images = table().image;
-  bool image = std::any_of(images.begin(), images.end(), [&lowered](const std::string& entry) {
-    return entry.size() == lowered.size() && entry == lowered;
-  });
-  return image ? OpensAs::kImage : OpensAs::kDocument;
+  return std::ranges::find(images, lowered) != images.end() ? OpensAs::kImage : OpensAs::kDocument;
 }
 
 }  // namespace elmpad

@@ -4,7 +4,6 @@
 
 #include <vector>
 
-
 namespace elmpad {
 namespace {
 
@@ -15,7 +14,7 @@ TEST(OpensAs, Images) {
 }
 
 TEST(OpensAs, Documents) {
-  for (const char* p : {"notes.md", "notes.MD", "archive.tar.gz", "README", "COMMIT_EDITMSG", ".png", "name.",
+  for (const char* p : {"notes.md", "notes.MD", "notes.txt", "a.pdf", "a.jpe", "a.html", "archive.tar.gz", "README", "COMMIT_EDITMSG", ".png", "name.",
                         "/x/..", "", "/", "png", "x.png.md", "dir.png/..", "/x/.png", "a.b/.png", "a.\xc3\x89PNG", "a.P\xc3\x8eNG", "x.\xff"}) {
     EXPECT_EQ(opens_as(p), OpensAs::kDocument) << p;
   }
