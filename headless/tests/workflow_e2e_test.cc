@@ -32,6 +32,13 @@ TEST(Workflow, OpeningLaunchesTheAppAndCreatesTheNote) {
   // The launched app stops once its socket is gone with the test's HOME.
 }
 
+TEST(Workflow, TheAppRefusesAnArgumentItDoesNotKnow) {
+  TempHome home;
+  auto refused = run_elmpad({.args = {"--serve"}, .home = home.path(), .program = HEADLESS_BIN});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.err, "elmwrite-headless: unexpected argument '--serve' (try --help)\n");
+}
+
 // The payload of the tool result of a tools/call.
 json call(Child& mcp, int id, const std::string& tool, const json& args) {
   mcp.write(compact(json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"},
