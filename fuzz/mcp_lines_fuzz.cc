@@ -11,6 +11,7 @@
 #include "line_reader.h"
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
+#include "mcp/server.h"
 #include "mcp/session.h"
 #include "mcp/tool_table.h"
 #include "support.h"
@@ -107,15 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   elmpad::LineReader reader{elmpad::UniqueFd(elmpad::fuzz::stream_of(client))};
   std::optional<elmpad::mcp::RequestId> last_request;
-  while (true) {
-    std::string line;
-    auto n = reader.read_line(line);
-    if (!n || *n == 0) break;
-    if (line.ends_with('\n')) {
-      line.pop_back();
-      if (line.ends_with('\r')) line.pop_back();
-    }
-    if (!elmpad::is_utf8(line)) break;
+  while (auto next = elmpad::mcp::read_request_line(reader)) {
+    const std::string& line = *next;
     if (auto id = elmpad::mcp::cancelled_request_id(line)) {
       elmpad::mcp::abort_if_matches(*id);
       if (last_request) check_cancellation(*last_request, *id);

@@ -99,17 +99,9 @@ class Server {
   /// main loop is doing, and queues every line. Ends the process at the end
   /// of input, on a failed read or on a line that is not UTF-8.
   [[noreturn]] void read_lines() {
-    while (true) {
-      std::string line;
-      auto n = input_.read_line(line);
-      if (!n || *n == 0) break;
-      if (line.ends_with('\n')) {
-        line.pop_back();
-        if (line.ends_with('\r')) line.pop_back();
-      }
-      if (!is_utf8(line)) break;
-      if (auto id = cancelled_request_id(line)) abort_if_matches(*id);
-      queue_.push(std::move(line));
+    while (auto line = read_request_line(input_)) {
+      if (auto id = cancelled_request_id(*line)) abort_if_matches(*id);
+      queue_.push(std::move(*line));
     }
     // _Exit, not exit: static destructors must not run under the main
     // thread's feet. A client that closes its input asks for nothing more:
@@ -161,6 +153,18 @@ class Server {
 };
 
 }  // namespace
+
+std::optional<std::string> read_request_line(LineReader& input) {
+  std::string line;
+  auto n = input.read_line(line);
+  if (!n || *n == 0) return std::nullopt;
+  if (line.ends_with('\n')) {
+    line.pop_back();
+    if (line.ends_with('\r')) line.pop_back();
+  }
+  if (!is_utf8(line)) return std::nullopt;
+  return line;
+}
 
 int run() {
   UniqueFd input, output;

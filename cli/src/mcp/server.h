@@ -12,7 +12,17 @@
 //   again when a tool needs it.
 #pragma once
 
+#include <optional>
+#include <string>
+
+#include "line_reader.h"
+
 namespace elmpad::mcp {
+
+/// The next line of `input` without its line feed (and a carriage return
+/// before it). Nothing at the end of input, on a failed read, or for a line
+/// that is not UTF-8: each of them ends the server.
+[[nodiscard]] std::optional<std::string> read_request_line(LineReader& input);
 
 /// Serves until standard input ends, when the reader thread ends the process
 /// with status 0, or standard output fails: then 0. 1 when the reader
