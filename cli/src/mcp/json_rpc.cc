@@ -43,13 +43,6 @@ struct Request {
   Era era;
 };
 
-// {"id":…,"jsonrpc":"2.0","result":…} around an id given as JSON text.
-Reply result_reply(std::string_view id, SplicedText result) {
-  result.head.insert(0, R"({"id":)" + std::string(id) + R"(,"jsonrpc":"2.0","result":)");
-  result.tail += '}';
-  return result;
-}
-
 // The initialize result echoes the requested version when it is a string.
 std::string initialize_result(const Request& request) {
   const Message& m = request.message;
@@ -163,7 +156,11 @@ Reply error_reply(const RequestId& id, const json& error) {
 
 }  // namespace
 
-Reply rpc_result(const RequestId& id, SplicedText result) { return result_reply(id.text(), std::move(result)); }
+Reply rpc_result(const RequestId& id, SplicedText result) {
+  result.head.insert(0, R"({"id":)" + id.text() + R"(,"jsonrpc":"2.0","result":)");
+  result.tail += '}';
+  return result;
+}
 
 Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
   return error_reply(id, json{{"code", code}, {"message", std::move(message)}});
