@@ -13,7 +13,7 @@
 #include "mcp/json_rpc.h"
 #include "mcp/server.h"
 #include "mcp/session.h"
-#include "mcp/tool_table.h"
+#include "mcp/tool_runner.h"
 #include "support.h"
 #include "utf8.h"
 
@@ -49,12 +49,13 @@ void check_reply(std::string_view line, const std::string& reply) {
     check((*parsed)["id"].is_null(), "a parse error has a null id");
     return;
   }
-  const json& id = (*request)["id"];
-  if (id.is_number()) {
-    check(id_text(reply) == id_text(line), "a number id is echoed as sent");
-  } else {
-    check(elmpad::mcp::same_json((*parsed)["id"], id), "an id is echoed unchanged");
-  }
+  // Echoed as written, numbers at any depth included.
+  auto id_of = [](std::string_view text) {
+    auto index = elmpad::JsonIndex::scan(text, elmpad::JsonIndex::Accept::kAsLibrary);
+    return elmpad::mcp::request_id_at(text, *index, *index->member(text, elmpad::JsonIndex::kRoot, "id"));
+  };
+  check(id_of(reply).text() == id_of(line).text(), "an id is echoed as written");
+  if ((*request)["id"].is_number()) check(id_text(reply) == id_text(line), "a number id is echoed as sent");
 }
 
 // Between calls nothing is in flight, so a cancellation read then finds
@@ -69,7 +70,7 @@ void check_cancellation(const elmpad::mcp::RequestId& running, const elmpad::mcp
   bool ended = abort_if_matches(cancelled);
   check(ended == was_cancelled(), "a cancellation that ends the call marks it");
   if (running.text() == cancelled.text()) check(ended, "the same id cancels");
-  if (running.value.is_number() != cancelled.value.is_number()) check(!ended, "a number never equals another type");
+  if (running.is_number() != cancelled.is_number()) check(!ended, "a number never equals another type");
   IN_FLIGHT.clear();
   ::close(fds[0]);
   ::close(fds[1]);
@@ -93,7 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   app().script(std::move(answers));
-  // Each input starts unattached, as a fresh server would.
+  // Each input starts unattached and with no cancellation kept, as a fresh
+  // server would: setting a record at the last line number drops them all.
+  elmpad::mcp::IN_FLIGHT.set(elmpad::mcp::RequestId(), UINT64_MAX);
+  elmpad::mcp::IN_FLIGHT.clear();
   elmpad::mcp::SESSION_ID = 0;
   {
     std::lock_guard lock(elmpad::mcp::SESSION_CONN.mu);
@@ -101,17 +105,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // As the server runs a tool, but on this thread.
-  elmpad::mcp::ToolRunner run_tool =
-      [](const elmpad::mcp::ToolCall& call) -> std::optional<elmpad::mcp::ToolOutcome> {
-    elmpad::mcp::InFlightScope in_flight(call.id);
-    return elmpad::mcp::call_tool(call.name, call.arguments);
+  // The server's own runner, on this thread; no progress is due in the
+  // time one input takes.
+  std::uint64_t number = 0;
+  elmpad::mcp::ToolRunner run_tool = [&number](const elmpad::mcp::ToolCall& call) {
+    return elmpad::mcp::run_tool_call(call, number, std::chrono::hours(1), [](const std::string& progress) {
+      check(elmpad::parse_json(progress).has_value(), "progress is JSON");
+      return true;
+    });
   };
   elmpad::LineReader reader{elmpad::UniqueFd(elmpad::fuzz::stream_of(client))};
   std::optional<elmpad::mcp::RequestId> last_request;
   while (auto next = elmpad::mcp::read_request_line(reader)) {
     const std::string& line = *next;
+    ++number;
     if (auto id = elmpad::mcp::cancelled_request_id(line)) {
-      elmpad::mcp::abort_if_matches(*id);
+      elmpad::mcp::abort_if_matches(*id, number);
       if (last_request) check_cancellation(*last_request, *id);
     }
     if (auto reply = elmpad::mcp::handle_line(line, run_tool)) {

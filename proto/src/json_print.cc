@@ -155,7 +155,7 @@ class JsonPrinter {
 namespace {
 
 void print_index(const JsonIndex& index, std::string_view text, NodeId n, TextSink& sink, bool as_string_contents,
-                 const ExtraMember* extra, std::size_t& used) {
+                 const ExtraMember* extra, std::size_t& used, bool numbers_as_written = false) {
   using Node = JsonPrinter::Node;
   const auto& nodes = JsonPrinter::nodes(index);
   const auto& order = JsonPrinter::order(index);
@@ -170,7 +170,7 @@ void print_index(const JsonIndex& index, std::string_view text, NodeId n, TextSi
       case Kind::kFalse: printer.copy("false", 5); return;
       case Kind::kTrue: printer.copy("true", 4); return;
       case Kind::kNumber:
-        if (node.aux == kNone) printer.copy(text.data() + node.begin, node.end - node.begin);
+        if (node.aux == kNone || numbers_as_written) printer.copy(text.data() + node.begin, node.end - node.begin);
         else printer.copy(decoded(node.aux).data(), decoded(node.aux).size());
         return;
       case Kind::kString:
@@ -244,6 +244,15 @@ void append_compact(const JsonIndex& index, std::string_view text, JsonIndex::No
   std::size_t used = 0;
   print_compact(index, text, n, sink, as_string_contents, extra, used);
   sink.drain(used);
+}
+
+std::string compact_as_written(const JsonIndex& index, std::string_view text, JsonIndex::NodeId n) {
+  std::string out;
+  StringSink sink(out);
+  std::size_t used = 0;
+  print_index(index, text, n, sink, false, nullptr, used, true);
+  sink.drain(used);
+  return out;
 }
 
 }  // namespace elmpad

@@ -45,4 +45,8 @@ void print_compact(const JsonIndex& index, std::string_view text, JsonIndex::Nod
 void append_compact(const JsonIndex& index, std::string_view text, JsonIndex::NodeId n, std::string& out,
                     bool as_string_contents, const ExtraMember* extra = nullptr);
 
+/// The compact text of value `n` with every number spelled as written, not
+/// as the library would print it: what echoes a client's id exactly.
+[[nodiscard]] std::string compact_as_written(const JsonIndex& index, std::string_view text, JsonIndex::NodeId n);
+
 }  // namespace elmpad

@@ -22,7 +22,8 @@ RunErr remote_err(const std::optional<json>& error, std::string_view fallback) {
 Result<PassedAnswer> exchange(UniqueFd socket, Cmd command, bool cancellable) {
   auto conn = make_connection(std::move(socket));
   if (!conn) return std::unexpected(std::move(conn).error());
-  if (cancellable) register_socket(conn->socket.get());
+  // Cancelled before it connected: nothing is sent.
+  if (cancellable && !register_socket(conn->socket.get())) return std::unexpected(RunErr{"CANCELLED", "cancelled"});
   Request request{.id = 1, .session = request_session(), .cmd = std::move(command)};
   if (auto sent = send(conn->socket.get(), request); !sent) return std::unexpected(std::move(sent).error());
   return read_response_passed(conn->reader, 1);

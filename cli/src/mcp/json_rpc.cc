@@ -5,7 +5,7 @@
 
 #include "app_client/version.h"
 #include "json_print.h"
-#include "mcp/tool_catalogue.h"
+#include "mcp/tool_table.h"
 #include "utf8.h"
 
 namespace elmpad::mcp {
@@ -32,108 +32,108 @@ struct Message {
   json value_at(NodeId n) const { return parse_json(index.raw(line, n)).value_or(json()); }
 };
 
-// The era a request belongs to: the handshake one, or the revision that
-// names itself in every request's _meta.
-enum class Era { kHandshake, kStateless };
-
-// One request: its message, where its params lie, and its era.
+// One request: its message, where its params lie, and its revision.
 struct Request {
   const Message& message;
   std::optional<NodeId> params;
-  Era era;
+  const Revision& revision;
 };
 
+// The reply carrying `result`, marked as the request's revision marks them.
+Reply answered(const RequestId& id, const Request& request, ObjectText result) {
+  if (request.revision.marks_results) result.set("resultType", R"("complete")");
+  return rpc_result(id, std::move(result));
+}
+
 // The initialize result echoes the requested version when it is a string.
-std::string initialize_result(const Request& request) {
+ObjectText initialize_result(const Request& request) {
   const Message& m = request.message;
   std::string version;
   if (auto given = m.member(request.params, "protocolVersion"); given && m.index.kind(*given) == Kind::kString) {
     append_compact(m.index, m.line, *given, version, false);
   } else {
-    version = compact(json(kDefaultProtocolVersion));
+    version = compact(json(kHandshakeEra.version));
   }
-  return R"({"capabilities":{"tools":{}},"protocolVersion":)" + version +
-         R"(,"serverInfo":{"name":"elmpad","version":")" + kVersion + R"("}})";
+  ObjectText result;
+  result.set("capabilities", R"({"tools":{}})")
+      .set("protocolVersion", std::move(version))
+      .set("serverInfo", compact(json{{"name", "elmpad"}, {"version", kVersion}}));
+  return result;
 }
 
-// The cache hint on what never changes while the process lives: clients may
-// keep it an hour, and share it, since it is the same for every user.
-constexpr const char* kCacheHint = R"("cacheScope":"public")";
-constexpr const char* kTtl = R"("ttlMs":3600000)";
-
-// A result object of the stateless revision: its "resultType" goes in before
-// the closing brace, after every key it sorts behind in every result here.
-SplicedText completed(SplicedText result) {
-  std::string& last = result.tail.empty() ? result.head : result.tail;
-  last.pop_back();
-  last += R"(,"resultType":"complete"})";
+// What never changes while the process lives carries a cache hint: clients
+// may keep it an hour, and share it, since it is the same for every user.
+ObjectText cached(ObjectText result) {
+  result.set("cacheScope", R"("public")").set("ttlMs", "3600000");
   return result;
+}
+
+ObjectText discover_result() {
+  ObjectText result;
+  result.set("_meta", compact(json{{"io.modelcontextprotocol/serverInfo", {{"name", "elmpad"}, {"version", kVersion}}}}))
+      .set("capabilities", R"({"tools":{}})")
+      .set("supportedVersions", compact(json::array({kRevision20260728.version})));
+  return cached(std::move(result));
+}
+
+// Each revision's catalogue never changes while the process lives: its text
+// is made once, on its first tools/list.
+ObjectText tools_list_result(const Revision& revision) {
+  static const std::string handshake = compact(tool_list(kHandshakeEra));
+  static const std::string annotated = compact(tool_list(kRevision20260728));
+  ObjectText result;
+  if (!revision.marks_results) return std::move(result.set("tools", handshake));
+  return cached(std::move(result.set("tools", annotated)));
 }
 
 std::optional<Reply> tools_call(const RequestId& id, const Request& request, const ToolRunner& run_tool) {
   const Message& m = request.message;
-  ToolCall call{.id = id, .arguments = json::object(), .stateless = request.era == Era::kStateless};
+  ToolCall call{.id = id, .arguments = json::object(), .revision = &request.revision};
   call.name = m.string_at(m.member(request.params, "name")).value_or("");
   if (auto arguments = m.member(request.params, "arguments")) call.arguments = m.value_at(*arguments);
   if (auto token = m.member(m.member(request.params, "_meta"), "progressToken")) {
-    RequestId read = request_id_at(m.line, m.index, *token);
-    if (read.value.is_string() || read.value.is_number_integer()) call.progress_token = std::move(read);
+    // A string, or an integer of any size, echoed as written.
+    Kind kind = m.index.kind(*token);
+    auto raw = m.index.raw(m.line, *token);
+    if (kind == Kind::kString || (kind == Kind::kNumber && raw.find_first_of(".eE") == std::string_view::npos)) {
+      call.progress_token = request_id_at(m.line, m.index, *token);
+    }
   }
   auto outcome = run_tool(call);
   if (!outcome) return std::nullopt;
   if (auto* error = std::get_if<ProtocolError>(&*outcome)) {
     return rpc_error(id, error->code, std::move(error->message));
   }
-  auto& result = std::get<ToolResult>(*outcome);
-  return rpc_result(id, request.era == Era::kStateless ? completed(std::move(result)) : std::move(result));
-}
-
-// The catalogue never changes while the process lives: its text is made
-// once, on the first tools/list.
-const std::string& tools_list_result() {
-  static const std::string text = compact(json{{"tools", tool_schemas()}});
-  return text;
-}
-
-const std::string& stateless_tools_list_result() {
-  static const std::string text = [] {
-    std::string tools = tools_list_result();  // {"tools":[…]}
-    return "{" + std::string(kCacheHint) + R"(,"resultType":"complete",)" + tools.substr(1, tools.size() - 2) +
-           "," + kTtl + "}";
-  }();
-  return text;
-}
-
-std::string discover_result() {
-  return R"({"_meta":{"io.modelcontextprotocol/serverInfo":{"name":"elmpad","version":")" + std::string(kVersion) +
-         R"("}},)" + kCacheHint + R"(,"capabilities":{"tools":{}},"resultType":"complete","supportedVersions":[")" +
-         kStatelessVersion + R"("],)" + kTtl + "}";
+  return answered(id, request, std::move(std::get<ToolResult>(*outcome)));
 }
 
 using Runner = const ToolRunner&;
 struct Method {
   std::string_view name;
-  bool handshake;  // answered in the handshake era
-  bool stateless;  // answered in the revision without a handshake
+  std::uint8_t offered_in;  // the bits of the revisions that have it
   std::optional<Reply> (*answer)(const RequestId& id, const Request& request, Runner run_tool);
 };
 
-// Which methods each era has. The stateless revision has no handshake and
-// no ping; discovery is its alone.
+constexpr std::uint8_t kBoth = kHandshakeEra.bit | kRevision20260728.bit;
+
+// The revision without a handshake has no initialize and no ping; discovery
+// is its alone.
 constexpr std::array<Method, 5> kMethods = {{
-    {"ping", true, false, [](const RequestId& id, const Request&, Runner) -> std::optional<Reply> {
-       return rpc_result(id, {"{}"});
+    {"ping", kHandshakeEra.bit, [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+       return answered(id, request, {});
      }},
-    {"initialize", true, false, [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
-       return rpc_result(id, {initialize_result(request)});
+    {"initialize", kHandshakeEra.bit,
+     [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+       return answered(id, request, initialize_result(request));
      }},
-    {"server/discover", false, true, [](const RequestId& id, const Request&, Runner) -> std::optional<Reply> {
-       return rpc_result(id, {discover_result()});
+    {"server/discover", kRevision20260728.bit,
+     [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+       return answered(id, request, discover_result());
      }},
-    {"tools/list", true, true, [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
-       return rpc_result(id, {request.era == Era::kStateless ? stateless_tools_list_result() : tools_list_result()});
+    {"tools/list", kBoth, [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+       return answered(id, request, tools_list_result(request.revision));
      }},
-    {"tools/call", true, true, tools_call},
+    {"tools/call", kBoth, tools_call},
 }};
 
 // The parser quotes the token it stopped in, which can be nearly the whole
@@ -151,15 +151,17 @@ std::string parse_error_message(std::string description) {
 }
 
 Reply error_reply(const RequestId& id, const json& error) {
-  return Reply{R"({"error":)" + compact(error) + R"(,"id":)" + id.text() + R"(,"jsonrpc":"2.0"})", std::nullopt, ""};
+  ObjectText reply;
+  reply.set("error", compact(error)).set("id", id.text()).set("jsonrpc", R"("2.0")");
+  return std::move(reply).text();
 }
 
 }  // namespace
 
-Reply rpc_result(const RequestId& id, SplicedText result) {
-  result.head.insert(0, R"({"id":)" + id.text() + R"(,"jsonrpc":"2.0","result":)");
-  result.tail += '}';
-  return result;
+Reply rpc_result(const RequestId& id, ObjectText result) {
+  ObjectText reply;
+  reply.set("id", id.text()).set("jsonrpc", R"("2.0")").set("result", std::move(result).text());
+  return std::move(reply).text();
 }
 
 Reply rpc_error(const RequestId& id, std::int64_t code, std::string message) {
@@ -186,21 +188,23 @@ std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_to
   if (!id_node) return std::nullopt;
   RequestId id = request_id_at(line, m.index, *id_node);
   std::string method = m.string_at(m.member(JsonIndex::kRoot, "method")).value_or("");
-  Request request{m, m.member(JsonIndex::kRoot, "params"), Era::kHandshake};
-  if (request.params && m.index.kind(*request.params) != Kind::kObject) request.params.reset();
-  if (auto version = m.member(m.member(request.params, "_meta"), kVersionMetaKey)) {
+  auto params = m.member(JsonIndex::kRoot, "params");
+  if (params && m.index.kind(*params) != Kind::kObject) params.reset();
+  // The revision, once for the whole line: one that names none is of the
+  // handshake era.
+  const Revision* revision = &kHandshakeEra;
+  if (auto version = m.member(m.member(params, "_meta"), kVersionMetaKey)) {
     auto named = m.string_at(version);
-    if (named != kStatelessVersion) {
+    if (named != kRevision20260728.version) {
       std::string requested = named ? *named : compact(m.value_at(*version));
       return rpc_error(id, kUnsupportedProtocolVersion, "unsupported protocol version: " + requested,
-                       json{{"requested", requested}, {"supported", json::array({kStatelessVersion})}});
+                       json{{"requested", requested}, {"supported", json::array({kRevision20260728.version})}});
     }
-    request.era = Era::kStateless;
+    revision = &kRevision20260728;
   }
+  Request request{m, params, *revision};
   for (const auto& entry : kMethods) {
-    if (entry.name == method && (request.era == Era::kStateless ? entry.stateless : entry.handshake)) {
-      return entry.answer(id, request, run_tool);
-    }
+    if (entry.name == method && (entry.offered_in & revision->bit) != 0) return entry.answer(id, request, run_tool);
   }
   return rpc_error(id, kMethodNotFound, "method not found: " + method);
 }

@@ -13,15 +13,12 @@
 
 #include "json_text.h"
 #include "mcp/request_id.h"
+#include "mcp/revision.h"
 #include "mcp/spliced_text.h"
 #include "mcp/tool_result.h"
 
 namespace elmpad::mcp {
 
-inline constexpr const char* kDefaultProtocolVersion = "2025-06-18";
-/// The revision without a handshake: each request names it in its _meta.
-inline constexpr const char* kStatelessVersion = "2026-07-28";
-inline constexpr const char* kVersionMetaKey = "io.modelcontextprotocol/protocolVersion";
 inline constexpr std::int64_t kParseError = -32700;
 inline constexpr std::int64_t kMethodNotFound = -32601;
 inline constexpr std::int64_t kUnsupportedProtocolVersion = -32022;
@@ -30,8 +27,8 @@ inline constexpr std::int64_t kUnsupportedProtocolVersion = -32022;
 /// stays spliced in, to be printed as the line is written.
 using Reply = SplicedText;
 
-/// {"id":…,"jsonrpc":"2.0","result":…}, the result given as compact JSON text.
-[[nodiscard]] Reply rpc_result(const RequestId& id, SplicedText result);
+/// {"id":…,"jsonrpc":"2.0","result":…}
+[[nodiscard]] Reply rpc_result(const RequestId& id, ObjectText result);
 /// {"error":{"code":…,"message":…},"id":…,"jsonrpc":"2.0"}
 [[nodiscard]] Reply rpc_error(const RequestId& id, std::int64_t code, std::string message);
 /// The same with "data" in the error object.
@@ -44,9 +41,8 @@ struct ToolCall {
   json arguments;
   /// params _meta "progressToken" when it is a string or an integer.
   std::optional<RequestId> progress_token;
-  /// Made under the revision without a handshake, whose cancelled requests
-  /// get no reply.
-  bool stateless = false;
+  /// The revision the request was made in.
+  const Revision* revision = &kHandshakeEra;
 };
 
 /// Runs one tools/call for handle_line; nothing when the call is to get no

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "mcp/spliced_text.h"
+
 namespace elmpad::mcp {
 
 std::chrono::milliseconds progress_interval() {
@@ -20,9 +22,24 @@ std::chrono::milliseconds progress_interval() {
   return ms > kLongest.count() ? kLongest : milliseconds(ms);
 }
 
-std::string progress_line(const RequestId& token, std::uint64_t progress) {
-  return R"({"jsonrpc":"2.0","method":"notifications/progress","params":{"progress":)" + std::to_string(progress) +
-         R"(,"progressToken":)" + token.text() + "}}";
+std::string progress_line(const RequestId& token, std::uint64_t ticks, std::chrono::milliseconds interval,
+                          const ProgressPlan& plan) {
+  const std::uint64_t ms = ticks * static_cast<std::uint64_t>(interval.count());
+  std::string seconds = std::to_string(ms / 1000);
+  if (std::uint64_t rest = ms % 1000; rest != 0) {
+    std::string fraction = std::to_string(1000 + rest).substr(1);  // three digits
+    seconds += "." + fraction.substr(0, fraction.find_last_not_of('0') + 1);
+  }
+  std::string message = "waiting for " + plan.waiting_for + ": " + std::to_string(ms / 1000) + " of " +
+                        std::to_string(plan.total_seconds) + " s";
+  ObjectText params;
+  params.set("message", compact(json(message)))
+      .set("progress", seconds)
+      .set("progressToken", token.text())
+      .set("total", std::to_string(plan.total_seconds));
+  ObjectText line;
+  line.set("jsonrpc", R"("2.0")").set("method", R"("notifications/progress")").set("params", std::move(params).text());
+  return std::move(line).text().text();
 }
 
 ProgressTicker::ProgressTicker(std::chrono::milliseconds interval, std::function<bool(std::uint64_t)> emit)

@@ -18,8 +18,18 @@ namespace elmpad::mcp {
 /// ELMPAD_PROGRESS_INTERVAL_MS (tests shorten it), never more than 10 s.
 [[nodiscard]] std::chrono::milliseconds progress_interval();
 
-/// {"jsonrpc":"2.0","method":"notifications/progress","params":{"progress":N,"progressToken":T}}
-[[nodiscard]] std::string progress_line(const RequestId& token, std::uint64_t progress);
+/// What a long call reports while it blocks.
+struct ProgressPlan {
+  std::uint64_t total_seconds = 0;  // the most it may block
+  std::string waiting_for;          // "a change", "a message"…
+};
+
+/// The notification after `ticks` intervals: "progress" the seconds waited
+/// (a fraction where intervals are shorter than a second, so that it rises
+/// with every notification), "total" the plan's, and a message saying both,
+/// such as "waiting for a change: 15 of 120 s".
+[[nodiscard]] std::string progress_line(const RequestId& token, std::uint64_t ticks, std::chrono::milliseconds interval,
+                                        const ProgressPlan& plan);
 
 /// Calls `emit` with 1, 2, 3… once every `interval` on a thread of its own,
 /// until stop() or until `emit` answers false. When the thread cannot be

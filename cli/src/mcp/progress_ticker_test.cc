@@ -47,11 +47,20 @@ TEST(ProgressTicker, StopsWhenEmittingFailsAndBeforeTheFirstTick) {
   EXPECT_EQ(calls.load(), 1);
 }
 
-TEST(ProgressTicker, LinesEchoTheTokenAsWritten) {
-  EXPECT_EQ(progress_line(RequestId(json("p-1")), 2),
-            R"({"jsonrpc":"2.0","method":"notifications/progress","params":{"progress":2,"progressToken":"p-1"}})");
-  EXPECT_EQ(progress_line(RequestId(json(12345678901)), 1),
-            R"({"jsonrpc":"2.0","method":"notifications/progress","params":{"progress":1,"progressToken":12345678901}})");
+// Progress counts the seconds waited, with a fraction only where the
+// interval is not whole seconds, so that it rises with every notification;
+// the token is echoed as written, whatever its size.
+TEST(ProgressTicker, LinesSayTheSecondsWaitedOfTheTotal) {
+  const ProgressPlan change{120, "a change"};
+  EXPECT_EQ(progress_line(RequestId(json("p-1")), 3, milliseconds(5000), change),
+            R"({"jsonrpc":"2.0","method":"notifications/progress","params":{"message":"waiting for a change: 15 of 120 s","progress":15,"progressToken":"p-1","total":120}})");
+  std::string line = R"({"t":123456789012345678901234567890})";
+  auto index = JsonIndex::scan(line);
+  EXPECT_EQ(progress_line(request_id_at(line, *index, *index->member(line, JsonIndex::kRoot, "t")), 11,
+                          milliseconds(250), {30, "a message"}),
+            R"({"jsonrpc":"2.0","method":"notifications/progress","params":{"message":"waiting for a message: 2 of 30 s","progress":2.75,"progressToken":123456789012345678901234567890,"total":30}})");
+  EXPECT_EQ(progress_line(RequestId(json(1)), 1, milliseconds(5), change).find(R"("progress":0.005,)") != std::string::npos,
+            true);
 }
 
 TEST(ProgressTicker, IntervalIsFiveSecondsAtMostTenAndTestsMayShortenIt) {

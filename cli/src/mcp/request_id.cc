@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "json_print.h"
+
 namespace elmpad::mcp {
 namespace {
 
@@ -54,48 +56,44 @@ bool same_number(std::string_view a, std::string_view b) {
   return da && db ? *da == *db : a == b;
 }
 
+// The end of the number token that starts at `i`.
+std::size_t number_end(std::string_view text, std::size_t i) {
+  while (i < text.size() && std::string_view("+-.0123456789eE").find(text[i]) != std::string_view::npos) ++i;
+  return i;
+}
+
 }  // namespace
 
 RequestId request_id_at(std::string_view line, const JsonIndex& index, JsonIndex::NodeId n) {
-  // The scanner has checked the text: the library reads it too.
-  RequestId id(parse_json(index.raw(line, n)).value_or(json()));
-  if (index.kind(n) == JsonIndex::Kind::kNumber) id.number_text = index.raw(line, n);
+  RequestId id;
+  id.text_ = compact_as_written(index, line, n);
   return id;
 }
 
 bool same_id(const RequestId& a, const RequestId& b) {
-  if (!a.value.is_number() || !b.value.is_number()) return same_json(a.value, b.value);
-  return same_number(a.text(), b.text());
-}
-
-bool same_json(const json& a, const json& b) {
-  auto is_integer = [](const json& v) { return v.is_number_integer(); };  // signed or unsigned
-  if (is_integer(a) && is_integer(b)) {
-    if (a.is_number_unsigned() == b.is_number_unsigned()) return a == b;
-    const json& u = a.is_number_unsigned() ? a : b;
-    const json& s = a.is_number_unsigned() ? b : a;
-    auto signed_value = s.get<std::int64_t>();
-    return signed_value >= 0 && static_cast<std::uint64_t>(signed_value) == u.get<std::uint64_t>();
-  }
-  if (a.type() != b.type()) return false;
-  switch (a.type()) {
-    case json::value_t::array: {
-      if (a.size() != b.size()) return false;
-      for (std::size_t i = 0; i < a.size(); ++i) {
-        if (!same_json(a[i], b[i])) return false;
-      }
-      return true;
+  // Both texts are compact with keys in order and strings escaped one way,
+  // so they differ only in how numbers are spelled: walk them together and
+  // compare each pair of numbers by value.
+  std::string_view x = a.text(), y = b.text();
+  std::size_t i = 0, j = 0;
+  bool in_string = false;
+  while (i < x.size() && j < y.size()) {
+    char c = x[i];
+    if (!in_string && (c == '-' || (c >= '0' && c <= '9'))) {
+      std::size_t ei = number_end(x, i), ej = number_end(y, j);
+      if (ej == j || !same_number(x.substr(i, ei - i), y.substr(j, ej - j))) return false;
+      i = ei, j = ej;
+      continue;
     }
-    case json::value_t::object: {
-      if (a.size() != b.size()) return false;
-      for (auto ia = a.begin(), ib = b.begin(); ia != a.end(); ++ia, ++ib) {
-        if (ia.key() != ib.key() || !same_json(ia.value(), ib.value())) return false;
-      }
-      return true;
+    if (c != y[j]) return false;
+    if (in_string && c == '\\') {  // the escaped character cannot end the string
+      if (++i == x.size() || ++j == y.size() || x[i] != y[j]) return false;
+    } else if (c == '"') {
+      in_string = !in_string;
     }
-    default:
-      return a == b;
+    ++i, ++j;
   }
+  return i == x.size() && j == y.size();
 }
 
 }  // namespace elmpad::mcp

@@ -15,7 +15,7 @@
 #include "mcp/json_rpc.h"
 #include "mcp/progress_ticker.h"
 #include "mcp/session.h"
-#include "mcp/tool_table.h"
+#include "mcp/tool_runner.h"
 #include "unique_fd.h"
 #include "utf8.h"
 
@@ -51,7 +51,7 @@ class ReplyWriter : public TextSink {
   }
   /// Writes `reply` and a line feed; the errno of the first failed write.
   [[nodiscard]] SysResult<void> write(Reply& reply) {
-    reply.tail += '\n';
+    reply += "\n";
     written_ = {};
     reply.print(*this);
     return written_;
@@ -62,11 +62,17 @@ class ReplyWriter : public TextSink {
   SysResult<void> written_;  // how the reply being printed has gone so far
 };
 
+// One input line and its number, counted from 1.
+struct NumberedLine {
+  std::uint64_t number;
+  std::string text;
+};
+
 // Lines from the reader thread to the main loop, in the order read. It
 // grows without bound: the reader never waits for the answering.
 class LineQueue {
  public:
-  void push(std::string line) {
+  void push(NumberedLine line) {
     {
       std::lock_guard lock(mu_);
       lines_.push_back(std::move(line));
@@ -76,10 +82,10 @@ class LineQueue {
   // Sleeps as soon as the queue is empty: spinning for the next line took
   // the core that the reader thread and the client needed, and cost more
   // than the wake-up it saved.
-  std::string pop() {
+  NumberedLine pop() {
     std::unique_lock lock(mu_);
     arrived_.wait(lock, [this] { return !lines_.empty(); });
-    std::string line = std::move(lines_.front());
+    NumberedLine line = std::move(lines_.front());
     lines_.pop_front();
     return line;
   }
@@ -87,7 +93,7 @@ class LineQueue {
  private:
   std::mutex mu_;
   std::condition_variable arrived_;
-  std::deque<std::string> lines_;  // guarded by mu_
+  std::deque<NumberedLine> lines_;  // guarded by mu_
 };
 
 class Server {
@@ -99,9 +105,9 @@ class Server {
   /// main loop is doing, and queues every line. Ends the process at the end
   /// of input, on a failed read or on a line that is not UTF-8.
   [[noreturn]] void read_lines() {
-    while (auto line = read_request_line(input_)) {
-      if (auto id = cancelled_request_id(*line)) abort_if_matches(*id);
-      queue_.push(std::move(*line));
+    for (std::uint64_t number = 1; auto line = read_request_line(input_); ++number) {
+      if (auto id = cancelled_request_id(*line)) abort_if_matches(*id, number);
+      queue_.push({number, std::move(*line)});
     }
     // _Exit, not exit: static destructors must not run under the main
     // thread's feet. A client that closes its input asks for nothing more:
@@ -119,30 +125,16 @@ class Server {
 
  private:
   // Answers one line; false when the reply could not be written.
-  [[nodiscard]] bool answer(const std::string& line) {
-    // A wait whose request carries a progress token reports progress while
-    // it blocks. Output stays one writer at a time: while the tool runs only
-    // the ticker writes, and the ticker has stopped, its last line written,
-    // before the reply is.
-    auto run_tool = [this](const ToolCall& call) -> std::optional<ToolOutcome> {
-      InFlightScope in_flight(call.id);
-      std::optional<ProgressTicker> ticker;
-      if (call.progress_token && call.name == "wait_for_change") {
-        ticker.emplace(progress_interval_, [this, &call](std::uint64_t n) {
-          return static_cast<bool>(write_all(writer_.fd(), progress_line(*call.progress_token, n) + '\n'));
-        });
-      }
-      auto outcome = call_tool(call.name, call.arguments);
-      ticker.reset();
-      // The revision without a handshake answers a cancelled request with
-      // nothing at all.
-      if (call.stateless && was_cancelled()) return std::nullopt;
-      return outcome;
+  [[nodiscard]] bool answer(const NumberedLine& line) {
+    auto run_tool = [this, &line](const ToolCall& call) {
+      return run_tool_call(call, line.number, progress_interval_, [this](const std::string& progress) {
+        return static_cast<bool>(write_all(writer_.fd(), progress + '\n'));
+      });
     };
-    auto reply = handle_line(line, run_tool);
+    auto reply = handle_line(line.text, run_tool);
     if (!reply) return true;
     if (!writer_.write(*reply)) return false;
-    if (reply->value) give_back_line(std::move(*reply->value).release_text());
+    if (auto text = std::move(*reply).release_value_text()) give_back_line(std::move(*text));
     return true;
   }
 

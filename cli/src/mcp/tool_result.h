@@ -22,17 +22,18 @@ struct ProtocolError {
 
 inline constexpr std::int64_t kInvalidParams = -32602;
 
-/// A tool result as the compact JSON text of its object. The application's
-/// data, when passed on, is spliced in as checked text and printed only as
-/// the reply is written: a large payload is never held as a tree, nor as a
-/// second copy.
-using ToolResult = SplicedText;
+/// A tool result object, still open for the members its revision adds. The
+/// application's data, when passed on, is spliced in as checked text and
+/// printed only as the reply is written: a large payload is never held as a
+/// tree, nor as a second copy.
+using ToolResult = ObjectText;
 
 /// A tool result (success or isError) or a protocol error.
 using ToolOutcome = std::variant<ToolResult, ProtocolError>;
 
-/// {"content":[{"text":<payload as compact JSON>,"type":"text"}]}
-[[nodiscard]] ToolResult tool_ok(Payload payload);
+/// {"content":[{"text":<payload as compact JSON>,"type":"text"}]}, and with
+/// `structured` the payload itself as "structuredContent".
+[[nodiscard]] ToolResult tool_ok(Payload payload, bool structured);
 /// The same around the error envelope of `err`, with "isError":true.
 [[nodiscard]] ToolResult tool_err(const RunErr& err);
 

@@ -1,23 +1,42 @@
 #include "mcp/tool_table.h"
 
+#include <algorithm>
 #include <array>
-#include <expected>
-#include <functional>
 
 #include "mcp/open_tools.h"
 #include "mcp/section_tools.h"
 #include "mcp/session.h"
 #include "mcp/tool_args.h"
+#include "mcp/tool_catalogue.h"
 #include "mcp/wait_tools.h"
 
 namespace elmpad::mcp {
 namespace {
 
-/// A tool whose arguments passed: running it acts (file system, app).
-using Prepared = std::expected<std::function<Result<Payload>()>, ProtocolError>;
+/// A tool's run, once its arguments passed, and what it reports meanwhile.
+struct Ready {
+  std::function<Result<Payload>()> run;
+  ProgressPlan progress;
+};
+using Prepared = std::expected<Ready, ProtocolError>;
+
+/// What a client may assume of a tool before it runs it: its annotations.
+struct Hints {
+  bool read_only;
+  bool destructive;
+  bool idempotent;
+};
 
 struct ToolEntry {
   std::string_view name;
+  std::string_view title;
+  Hints hints;
+  /// Blocks until something happens: see PreparedTool::long_running.
+  bool long_running;
+  /// The JSON Schema of a success payload: its members as the tool or the
+  /// application gives them, every other member allowed, since the
+  /// application may add its own.
+  std::string_view output_schema;
   /// Reads the arguments in the tool's order; every argument error is
   /// decided here, before anything is touched.
   Prepared (*prepare)(const ToolArgs& args);
@@ -28,7 +47,7 @@ template <class Run>
 Prepared with_required(const ToolArgs& args, const char* key, Run run) {
   auto text = args.required_text(key);
   if (!text) return std::unexpected(text.error());
-  return [text = *text, run] { return run(text); };
+  return Ready{[text = *text, run] { return run(text); }, {}};
 }
 
 Prepared prepare_open_file(const ToolArgs& args) {
@@ -46,7 +65,7 @@ Prepared prepare_open_folder(const ToolArgs& args) {
 }
 
 Prepared prepare_get_context(const ToolArgs&) {
-  return [] { return get_context(); };
+  return Ready{[] { return get_context(); }, {}};
 }
 
 Prepared prepare_execute_command(const ToolArgs& args) {
@@ -69,7 +88,17 @@ Prepared prepare_write_section(const ToolArgs& args) {
   const std::string* content = args.string("content");
   if (content == nullptr) return std::unexpected(ToolArgs::missing("content"));
   WriteBundle write{*operation, *content, args.optional_text("baseHash")};
-  return [path = *path, heading, write] { return section_request(path, heading, write); };
+  return Ready{[path = *path, heading, write] { return section_request(path, heading, write); }, {}};
+}
+
+// What a wait is said to wait for, and how long at most: the app's default
+// and longest waits (the catalogue advertises them) stand where the call
+// gives none or asks for more.
+ProgressPlan wait_progress(const WaitArgs& wait) {
+  constexpr std::uint64_t kDefaultSeconds = 120;
+  constexpr std::uint64_t kLongestSeconds = 600;
+  std::string what = wait.path && wait.workspace ? "a change or a message" : wait.path ? "a change" : "a message";
+  return {std::min(wait.timeout_seconds.value_or(kDefaultSeconds), kLongestSeconds), std::move(what)};
 }
 
 Prepared prepare_wait_for_change(const ToolArgs& args) {
@@ -85,41 +114,109 @@ Prepared prepare_wait_for_change(const ToolArgs& args) {
   }
   wait.name = non_empty("name");
   wait.timeout_seconds = args.optional_count("timeout_seconds");
-  return [wait] { return wait_for_change(wait); };
+  return Ready{[wait] { return wait_for_change(wait); }, wait_progress(wait)};
 }
 
 Prepared prepare_post_message(const ToolArgs& args) {
   return with_required(args, "text", [](const std::string& text) { return post_message(text); });
 }
 
+// Annotations. Everything acts on the local app alone, never on an open
+// world. Opening and revealing change only what is on screen: a missing
+// note is created, an existing one never overwritten, and doing it twice
+// does nothing more. A write can replace a section, and the app's commands
+// are not known to be harmless. A sidebar message adds a line, harmless, but
+// twice is two lines.
+constexpr Hints kReads{.read_only = true, .destructive = false, .idempotent = true};
+constexpr Hints kShows{.read_only = false, .destructive = false, .idempotent = true};
+constexpr Hints kOverwrites{.read_only = false, .destructive = true, .idempotent = false};
+constexpr Hints kAdds{.read_only = false, .destructive = false, .idempotent = false};
+
 constexpr std::array<ToolEntry, 9> kTools = {{
-    {"open_file", prepare_open_file},
-    {"reveal", prepare_reveal},
-    {"open_folder", prepare_open_folder},
-    {"get_context", prepare_get_context},
-    {"execute_command", prepare_execute_command},
-    {"read_section", prepare_read_section},
-    {"write_section", prepare_write_section},
-    {"wait_for_change", prepare_wait_for_change},
-    {"post_message", prepare_post_message},
+    {"open_file", "Open file", kShows, false,
+     R"({"type":"object","properties":{"ok":{"type":"boolean"},"opened":{"type":"string","description":"The absolute path opened."}},"required":["ok","opened"]})",
+     prepare_open_file},
+    {"reveal", "Reveal heading", kShows, false,
+     R"({"type":"object","properties":{"ok":{"type":"boolean"},"revealed":{"type":"string","description":"The absolute path revealed."},"heading":{"type":["string","null"],"description":"The heading scrolled to, or null when none was given."}},"required":["heading","ok","revealed"]})",
+     prepare_reveal},
+    {"open_folder", "Open folder", kShows, false,
+     R"({"type":"object","properties":{"ok":{"type":"boolean"},"folder":{"type":"string","description":"The absolute path of the workspace opened."}},"required":["folder","ok"]})",
+     prepare_open_folder},
+    {"get_context", "Get context", kReads, false,
+     R"({"type":"object","properties":{"running":{"type":"boolean","description":"false when Elmwrite is not running; then version is the only other member."},"version":{"type":"string","description":"The installed Elmwrite version."},"degraded":{"type":"boolean","description":"Running without an open window: only a possibly-stale folder/tabs/active snapshot."},"folder":{"description":"The workspace folder."},"tabs":{"description":"The open tabs."},"active":{"description":"The active file."},"selection":{"description":"The selected text."},"visibleHeading":{"description":"The section anchor in view; pass it unchanged as read_section's heading."},"availableCommands":{"description":"Command ids for execute_command."}},"required":["version"]})",
+     prepare_get_context},
+    {"execute_command", "Run app command", kOverwrites, false,
+     R"({"type":"object","properties":{"ran":{"type":"boolean"}},"description":"The app's answer to the command; {\"ran\":true} when it has none."})",
+     prepare_execute_command},
+    {"read_section", "Read section", kReads, false,
+     R"({"type":"object","properties":{"content":{"type":"string","description":"The section's content (the whole document without heading)."},"baseHash":{"type":"string","description":"The concurrency token write_section needs."},"outline":{"description":"Without heading: each section's anchor, ready to pass as heading."}},"description":"The section as the app read it from the live buffer."})",
+     prepare_read_section},
+    {"write_section", "Write section", kOverwrites, false,
+     R"({"type":"object","properties":{"baseHash":{"type":"string","description":"A fresh concurrency token for the next write."},"ok":{"type":"boolean"}},"description":"The app's answer to the write; {\"ok\":true} when it has none."})",
+     prepare_write_section},
+    {"wait_for_change", "Wait for change", kReads, true,
+     R"({"type":"object","properties":{"changed":{"type":"boolean","description":"true on a real content change of the file."},"exists":{"type":"boolean","description":"false when the change was a delete."},"messages":{"type":"array","description":"Sidebar messages, in the order the user sent them.","items":{"type":"object","properties":{"text":{"type":"string"},"context":{"description":"Position only: file path, section heading, selection line range."}}}},"timedOut":{"type":"boolean","description":"Nothing happened in time: wait again."},"cancelled":{"type":"boolean","description":"The user stopped you: leave the loop."},"source":{"type":"string","description":"With a workspace: file, message, timeout or cancelled."}}})",
+     prepare_wait_for_change},
+    {"post_message", "Post sidebar message", kAdds, false,
+     R"({"type":"object","properties":{"delivered":{"type":"boolean","description":"false when nobody could be shown the message; never retry."},"ok":{"type":"boolean"}}})",
+     prepare_post_message},
 }};
+
+const ToolEntry* find_tool(std::string_view name) {
+  auto it = std::find_if(kTools.begin(), kTools.end(), [name](const ToolEntry& tool) { return tool.name == name; });
+  return it == kTools.end() ? nullptr : &*it;
+}
+
+json annotations(const Hints& hints) {
+  return json{{"destructiveHint", hints.destructive},
+              {"idempotentHint", hints.idempotent},
+              {"openWorldHint", false},
+              {"readOnlyHint", hints.read_only}};
+}
 
 }  // namespace
 
-ToolOutcome call_tool(std::string_view name, const json& arguments) {
+ToolResult PreparedTool::run() const {
+  auto payload = run_();
+  if (!payload) return tool_err(payload.error());
+  return tool_ok(std::move(*payload), revision_->structured_tools);
+}
+
+std::expected<PreparedTool, ToolOutcome> prepare_tool(std::string_view name, const json& arguments,
+                                                      const Revision& revision) {
   // Before the name is looked at: an app started since the last call may
   // now grant the session.
   ensure_session();
-  const ToolEntry* entry = nullptr;
-  for (const auto& tool : kTools) {
-    if (tool.name == name) entry = &tool;
+  const ToolEntry* tool = find_tool(name);
+  if (tool == nullptr) return std::unexpected(ProtocolError{kInvalidParams, "unknown tool: " + std::string(name)});
+  auto ready = tool->prepare(ToolArgs(arguments));
+  if (!ready) {
+    if (revision.argument_errors_are_results) {
+      return std::unexpected(tool_err(RunErr{"INVALID_ARGUMENTS", std::move(ready.error().message)}));
+    }
+    return std::unexpected(std::move(ready).error());
   }
-  if (entry == nullptr) return ProtocolError{kInvalidParams, "unknown tool: " + std::string(name)};
-  auto run = entry->prepare(ToolArgs(arguments));
-  if (!run) return run.error();
-  auto payload = (*run)();
-  if (!payload) return tool_err(payload.error());
-  return tool_ok(std::move(*payload));
+  return PreparedTool(std::move(ready->run), revision, tool->long_running, std::move(ready->progress));
+}
+
+ToolOutcome call_tool(std::string_view name, const json& arguments, const Revision& revision) {
+  auto prepared = prepare_tool(name, arguments, revision);
+  if (!prepared) return std::move(prepared).error();
+  return prepared->run();
+}
+
+json tool_list(const Revision& revision) {
+  json tools = tool_schemas();
+  if (!revision.structured_tools) return tools;
+  for (json& tool : tools) {
+    const ToolEntry* entry = find_tool(tool.value("name", ""));
+    if (entry == nullptr) continue;
+    tool["title"] = entry->title;
+    tool["annotations"] = annotations(entry->hints);
+    tool["annotations"]["title"] = entry->title;
+    tool["outputSchema"] = parse_json(entry->output_schema).value_or(json::object());
+  }
+  return tools;
 }
 
 }  // namespace elmpad::mcp

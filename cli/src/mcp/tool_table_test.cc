@@ -18,7 +18,7 @@ std::string outcome_text(const ToolOutcome& outcome) {
   if (auto* error = std::get_if<ProtocolError>(&outcome)) {
     return "protocol error " + std::to_string(error->code) + ": " + error->message;
   }
-  return std::get<ToolResult>(outcome).text();
+  return std::get<ToolResult>(outcome).text().text();
 }
 
 class CallTool : public ::testing::Test {

@@ -57,6 +57,30 @@ TEST(McpStreams, VeryLongLinesAreReadWhole) {
   EXPECT_EQ(server.read_line(), R"({"id":2,"jsonrpc":"2.0","result":{}})");
 }
 
+// In the revision without a handshake, a wait cancelled in the very write
+// that asked for it gives no reply and no progress, whether the cancellation
+// is read before the wait runs or before it connects, and the next request
+// is answered at once.
+TEST(McpStreams, AWaitCancelledInItsOwnWriteIsSilent) {
+  TempHome home;
+  home.write_file("notes.md", "# a\n");
+  FakeApp app(home.path());
+  app.hold("wait_for_change");
+  Child server({.args = {"mcp"}, .home = home.path(), .env = {{"ELMPAD_PROGRESS_INTERVAL_MS", "5"}}});
+  const std::string meta = R"("_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28","progressToken":"p"})";
+  server.write(R"({"jsonrpc":"2.0","id":9,"method":"tools/call","params":{"name":"wait_for_change","arguments":{"path":")" +
+               home.path() + R"(/notes.md"},)" + meta + "}}\n" +
+               R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":9}})" "\n" +
+               R"({"jsonrpc":"2.0","id":10,"method":"tools/call","params":{"name":"get_context","arguments":{},)" + meta +
+               "}}\n");
+  auto reply = server.read_line();
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_TRUE(reply->starts_with(R"({"id":10,"jsonrpc":"2.0","result":)")) << *reply;
+  server.close_stdin();
+  EXPECT_EQ(server.wait(), 0);
+  EXPECT_EQ(server.rest_of_out(), "");
+}
+
 // A client that stops reading replies can still end the server by closing
 // its input: replies that no longer fit in the pipe must not keep the server
 // from reading on (Child is no use here: it always drains output).

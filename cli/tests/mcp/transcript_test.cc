@@ -155,14 +155,16 @@ class Runner {
 
  private:
   // Whether `line` is a progress notification for the token being followed,
-  // with progress beyond the last one seen; it then becomes the last.
+  // with progress beyond the last one seen (it then becomes the last), a
+  // total and a message.
   bool is_rising_progress(const std::string& line) {
-    std::string head = R"({"jsonrpc":"2.0","method":"notifications/progress","params":{"progress":)";
-    std::string tail = R"(,"progressToken":)" + *progress_token_ + "}}";
-    if (!line.starts_with(head) || !line.ends_with(tail) || line.size() <= head.size() + tail.size()) return false;
-    std::string number = line.substr(head.size(), line.size() - head.size() - tail.size());
-    if (number.find_first_not_of("0123456789") != std::string::npos) return false;
-    auto progress = std::stoull(number);
+    auto note = parse_json(line);
+    if (!note || !note->is_object() || note->value("method", "") != "notifications/progress") return false;
+    const json& params = (*note)["params"];
+    std::string token = params.contains("progressToken") ? params["progressToken"].dump() : "";
+    if (token != *progress_token_ || !params.contains("total") || !params.contains("message")) return false;
+    if (!params.contains("progress") || !params["progress"].is_number()) return false;
+    double progress = params["progress"].get<double>();
     if (progress <= last_progress_) return false;
     last_progress_ = progress;
     return true;
@@ -199,7 +201,7 @@ class Runner {
   std::string pending_cmd_;
   std::size_t checked_ = 0;
   std::optional<std::string> progress_token_;  // as JSON text
-  unsigned long long last_progress_ = 0;
+  double last_progress_ = 0;
   std::string err_;
   bool ended_ = false;
 };
