@@ -6,6 +6,8 @@
 // the wait. It then starts a wait longer than its own request timeout,
 // resetting that timeout on progress, and says "overdue" once the timeout
 // alone would have ended the call; the test then lets the app answer.
+// Outside the legacy mode it then calls every tool into an error and into a
+// success, which the client checks against the tool's output schema.
 import readline from "node:readline";
 
 import { Client } from "@modelcontextprotocol/client";
@@ -30,6 +32,9 @@ const server = client.getServerVersion();
 say("server", `${server?.name} ${server?.version}`);
 const { tools } = await client.listTools();
 say("tools", tools.map((tool) => tool.name));
+if (mode !== "legacy") {
+  say("hints", tools.map((tool) => [tool.title, tool.annotations.readOnlyHint, tool.annotations.destructiveHint]));
+}
 say("context", text(await client.callTool({ name: "get_context", arguments: {} })));
 say("read", text(await client.callTool({ name: "read_section", arguments: { path: note, heading: "Plan" } })));
 say("write", text(await client.callTool({
@@ -57,5 +62,33 @@ const outcome = await long.then((result) => ["resolved", text(result)], (error) 
 clearTimeout(overdue);
 say("long", outcome);
 say("outlived", Date.now() - started > kTimeoutMs && progress > 0);
+
+if (mode !== "legacy") {
+  // What each result is, and whether its structured content is the JSON of
+  // its text (an error has none).
+  const shape = (result) => {
+    const structured = JSON.stringify(result.structuredContent);
+    if (result.isError) return structured === undefined ? "error" : "error with structuredContent";
+    return structured === JSON.stringify(JSON.parse(result.content[0].text)) ? "ok" : "ok, structuredContent differs";
+  };
+  const call = (name, args) =>
+    client.callTool({ name, arguments: args }).then(shape, (error) => `rejected: ${error.message}`);
+  const folder = note.slice(0, note.lastIndexOf("/"));
+  const success = {
+    open_file: { path: note },
+    open_folder: { path: folder },
+    reveal: { path: note, heading: "Plan" },
+    get_context: {},
+    execute_command: { id: "file.save" },
+    read_section: { path: note },
+    write_section: { path: note, operation: "append", content: "x" },
+    wait_for_change: { path: note, timeout_seconds: 1 },
+    post_message: { text: "done" },
+  };
+  const outcomes = [];
+  for (const tool of tools) outcomes.push([tool.name, await call(tool.name, {})]);
+  for (const tool of tools) outcomes.push([tool.name, await call(tool.name, success[tool.name])]);
+  say("every", outcomes);
+}
 await client.close();
 process.exit(0);

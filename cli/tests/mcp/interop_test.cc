@@ -95,6 +95,7 @@ TEST_P(McpInteropV2, OfficialClient) {
   std::string note = home.write_file("plan.md", "# Plan\nold\n");
   FakeApp app(home.path());
   app.reply("get_context", {R"({"id":1,"ok":true,"data":{"active":"plan"}})"});
+  app.reply("get_context", {R"({"id":1,"ok":false,"error":{"code":"NO_WINDOW"}})"});  // for the error of every tool
   app.reply("read_section", {R"({"id":1,"ok":true,"data":{"content":"old\n","baseHash":"h1"}})"});
   app.reply("write_section", {R"({"id":1,"ok":false,"error":{"code":"CONFLICT","params":{"content":"old\n","baseHash":"h1"}}})"});
   app.hold("wait_for_change");
@@ -107,6 +108,12 @@ TEST_P(McpInteropV2, OfficialClient) {
   EXPECT_EQ(client.read_line(), std::string("server \"elmpad ") + kVersion + "\"");
   EXPECT_EQ(client.read_line(),
             R"(tools ["open_file","open_folder","reveal","get_context","execute_command","read_section","write_section","wait_for_change","post_message"])");
+  if (mode != "legacy") {
+    EXPECT_EQ(client.read_line(),
+              R"(hints [["Open file",false,false],["Open folder",false,false],["Reveal heading",false,false],)"
+              R"(["Get context",true,false],["Run app command",false,true],["Read section",true,false],)"
+              R"(["Write section",false,true],["Wait for change",true,false],["Post sidebar message",false,false]])");
+  }
   EXPECT_EQ(client.read_line(), std::string(R"(context {"text":"{\"active\":\"plan\",\"version\":\")") + kVersion +
                                     R"(\"}","isError":false})");
   EXPECT_EQ(client.read_line(), R"(read {"text":"{\"baseHash\":\"h1\",\"content\":\"old\\n\"}","isError":false})");
@@ -126,6 +133,18 @@ TEST_P(McpInteropV2, OfficialClient) {
   app.release();
   EXPECT_EQ(client.read_line(), R"(long ["resolved",{"text":"{\"changed\":false,\"timedOut\":true}","isError":false}])");
   EXPECT_EQ(client.read_line(), "outlived true");
+  if (mode != "legacy") {
+    // Every tool's error and success pass the client's check against the
+    // tool's output schema.
+    std::string every = R"(every [)";
+    for (const char* shape : {"error", "ok"}) {
+      for (const char* tool : {"open_file", "open_folder", "reveal", "get_context", "execute_command", "read_section",
+                               "write_section", "wait_for_change", "post_message"}) {
+        every += std::string(every.size() > 7 ? "," : "") + R"([")" + tool + R"(",")" + shape + R"("])";
+      }
+    }
+    EXPECT_EQ(client.read_line(), every + "]");
+  }
   EXPECT_EQ(client.wait(), 0);
   EXPECT_EQ(client.err(), "");
   EXPECT_TRUE(eventually([&] { return app.connections_open() == 0; }));
