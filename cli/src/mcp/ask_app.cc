@@ -2,7 +2,6 @@
 
 #include "app_client/launch.h"
 #include "connection.h"
-#include "mcp/in_flight.h"
 #include "mcp/session.h"
 
 namespace elmpad::mcp {
@@ -19,11 +18,11 @@ RunErr remote_err(const std::optional<json>& error, std::string_view fallback) {
 
 // Sends `command` over `socket` and reads its answer, keeping its data as
 // text; with `cancellable`, first offers the connection to a cancellation.
-Result<PassedAnswer> exchange(UniqueFd socket, Cmd command, bool cancellable) {
+Result<PassedAnswer> exchange(UniqueFd socket, Cmd command, CallControl* control) {
   auto conn = make_connection(std::move(socket));
   if (!conn) return std::unexpected(std::move(conn).error());
   // Cancelled before it connected: nothing is sent.
-  if (cancellable && !register_socket(conn->socket.get())) return std::unexpected(RunErr{"CANCELLED", "cancelled"});
+  if (control != nullptr && !control->offer(conn->socket.get())) return std::unexpected(RunErr{"CANCELLED", "cancelled"});
   Request request{.id = 1, .session = request_session(), .cmd = std::move(command)};
   if (auto sent = send(conn->socket.get(), request); !sent) return std::unexpected(std::move(sent).error());
   return read_response_passed(conn->reader, 1);
@@ -46,11 +45,11 @@ Result<Payload> ask_app(AppRequest request) {
     }
     socket = std::move(**running);
   }
-  auto answer = exchange(std::move(socket), std::move(request.command), request.if_cancelled.has_value());
+  auto answer = exchange(std::move(socket), std::move(request.command), request.control);
   if (!answer) {
     // A cancellation shuts the connection down, so it surfaces as a failed
     // read (or, when it lands before the request went out, a failed send).
-    if (request.if_cancelled && was_cancelled()) return std::move(*request.if_cancelled);
+    if (request.control != nullptr && request.control->cancelled()) return std::move(*request.if_cancelled);
     return std::unexpected(std::move(answer).error());
   }
   if (!answer->ok) {

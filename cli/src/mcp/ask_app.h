@@ -9,6 +9,7 @@
 
 #include "app_client/exchange.h"
 #include "json_text.h"
+#include "mcp/call_control.h"
 #include "request.h"
 #include "run_err.h"
 
@@ -33,9 +34,11 @@ struct AppRequest {
   std::optional<json> if_refused;
   /// The answer to an ok reply without data.
   json if_no_data;
-  /// Set for a call the client may cancel while it waits: the answer it then
-  /// gets. The connection is then left in the in-flight record, so that the
-  /// cancellation can end the wait.
+  /// Set for a call that may be cancelled while it waits: its connection is
+  /// offered to `control` before anything is sent, so that a cancellation
+  /// can end the wait...
+  CallControl* control = nullptr;
+  /// ...which then answers this.
   std::optional<json> if_cancelled;
 };
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 
+#include "mcp/call_control.h"
 #include "mcp/request_id.h"
 #include "unique_fd.h"
 
@@ -79,6 +80,13 @@ class InFlightScope {
 
  private:
   bool cancelled_;
+};
+
+/// The call in IN_FLIGHT, as a blocking tool sees it.
+class InFlightControl : public CallControl {
+ public:
+  bool offer(int socket) override { return IN_FLIGHT.register_socket(socket); }
+  bool cancelled() override { return IN_FLIGHT.was_cancelled(); }
 };
 
 inline bool abort_if_matches(const RequestId& id, std::uint64_t line = 0) {

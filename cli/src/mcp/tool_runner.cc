@@ -25,7 +25,8 @@ std::optional<ToolOutcome> run_tool_call(const ToolCall& call, std::uint64_t lin
       return write_progress(progress_line(*call.progress_token, n, interval, prepared->progress()));
     });
   }
-  ToolResult result = prepared->run();
+  InFlightControl control;
+  ToolResult result = prepared->run(control);
   ticker.reset();
   if (revision.cancellation_silences && was_cancelled()) return std::nullopt;
   return result;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "mcp/in_flight.h"
 #include "mcp/open_tools.h"
 #include "mcp/section_tools.h"
 #include "mcp/session.h"
@@ -15,7 +16,7 @@ namespace {
 
 /// A tool's run, once its arguments passed, and what it reports meanwhile.
 struct Ready {
-  std::function<Result<Payload>()> run;
+  std::function<Result<Payload>(CallControl&)> run;
   ProgressPlan progress;
 };
 using Prepared = std::expected<Ready, ProtocolError>;
@@ -47,7 +48,7 @@ template <class Run>
 Prepared with_required(const ToolArgs& args, const char* key, Run run) {
   auto text = args.required_text(key);
   if (!text) return std::unexpected(text.error());
-  return Ready{[text = *text, run] { return run(text); }, {}};
+  return Ready{[text = *text, run](CallControl&) { return run(text); }, {}};
 }
 
 Prepared prepare_open_file(const ToolArgs& args) {
@@ -65,7 +66,7 @@ Prepared prepare_open_folder(const ToolArgs& args) {
 }
 
 Prepared prepare_get_context(const ToolArgs&) {
-  return Ready{[] { return get_context(); }, {}};
+  return Ready{[](CallControl&) { return get_context(); }, {}};
 }
 
 Prepared prepare_execute_command(const ToolArgs& args) {
@@ -88,7 +89,7 @@ Prepared prepare_write_section(const ToolArgs& args) {
   const std::string* content = args.string("content");
   if (content == nullptr) return std::unexpected(ToolArgs::missing("content"));
   WriteBundle write{*operation, *content, args.optional_text("baseHash")};
-  return Ready{[path = *path, heading, write] { return section_request(path, heading, write); }, {}};
+  return Ready{[path = *path, heading, write](CallControl&) { return section_request(path, heading, write); }, {}};
 }
 
 // What a wait is said to wait for, and how long at most: the app's default
@@ -114,7 +115,7 @@ Prepared prepare_wait_for_change(const ToolArgs& args) {
   }
   wait.name = non_empty("name");
   wait.timeout_seconds = args.optional_count("timeout_seconds");
-  return Ready{[wait] { return wait_for_change(wait); }, wait_progress(wait)};
+  return Ready{[wait](CallControl& control) { return wait_for_change(wait, control); }, wait_progress(wait)};
 }
 
 Prepared prepare_post_message(const ToolArgs& args) {
@@ -137,25 +138,25 @@ constexpr std::array<ToolEntry, 9> kTools = {{
      R"({"type":"object","properties":{"ok":{"type":"boolean"},"opened":{"type":"string","description":"The absolute path opened."}},"required":["ok","opened"]})",
      prepare_open_file},
     {"reveal", "Reveal heading", kShows, false,
-     R"({"type":"object","properties":{"ok":{"type":"boolean"},"revealed":{"type":"string","description":"The absolute path revealed."},"heading":{"type":["string","null"],"description":"The heading scrolled to, or null when none was given."}},"required":["heading","ok","revealed"]})",
+     R"({"type":"object","properties":{"ok":{"type":"boolean"},"revealed":{"type":"string","description":"The absolute path revealed."},"heading":{"anyOf":[{"type":"string"},{"type":"null"}],"description":"The heading scrolled to, or null when none was given."}},"required":["heading","ok","revealed"]})",
      prepare_reveal},
     {"open_folder", "Open folder", kShows, false,
      R"({"type":"object","properties":{"ok":{"type":"boolean"},"folder":{"type":"string","description":"The absolute path of the workspace opened."}},"required":["folder","ok"]})",
      prepare_open_folder},
     {"get_context", "Get context", kReads, false,
-     R"({"type":"object","properties":{"running":{"type":"boolean","description":"false when Elmwrite is not running; then version is the only other member."},"version":{"type":"string","description":"The installed Elmwrite version."},"degraded":{"type":"boolean","description":"Running without an open window: only a possibly-stale folder/tabs/active snapshot."},"folder":{"description":"The workspace folder."},"tabs":{"description":"The open tabs."},"active":{"description":"The active file."},"selection":{"description":"The selected text."},"visibleHeading":{"description":"The section anchor in view; pass it unchanged as read_section's heading."},"availableCommands":{"description":"Command ids for execute_command."}},"required":["version"]})",
+     R"({"type":"object","properties":{"running":{"type":"boolean","description":"false when Elmwrite is not running; then version is the only other member."},"version":{"type":"string","description":"The installed Elmwrite version."},"degraded":{"type":"boolean","description":"Running without an open window: only a possibly-stale folder/tabs/active snapshot."}},"required":["version"],"description":"What the user has open, as the app reports it: folder, tabs, active, selection, visibleHeading (pass it unchanged as read_section's heading), availableCommands (ids for execute_command)."})",
      prepare_get_context},
     {"execute_command", "Run app command", kOverwrites, false,
      R"({"type":"object","properties":{"ran":{"type":"boolean"}},"description":"The app's answer to the command; {\"ran\":true} when it has none."})",
      prepare_execute_command},
     {"read_section", "Read section", kReads, false,
-     R"({"type":"object","properties":{"content":{"type":"string","description":"The section's content (the whole document without heading)."},"baseHash":{"type":"string","description":"The concurrency token write_section needs."},"outline":{"description":"Without heading: each section's anchor, ready to pass as heading."}},"description":"The section as the app read it from the live buffer."})",
+     R"({"type":"object","properties":{"content":{"type":"string","description":"The section's content (the whole document without heading)."},"baseHash":{"type":"string","description":"The concurrency token write_section needs."}},"description":"The section as the app read it from the live buffer, with its line range; without heading, the outline (each section's anchor, ready to pass as heading) and the whole content."})",
      prepare_read_section},
     {"write_section", "Write section", kOverwrites, false,
      R"({"type":"object","properties":{"baseHash":{"type":"string","description":"A fresh concurrency token for the next write."},"ok":{"type":"boolean"}},"description":"The app's answer to the write; {\"ok\":true} when it has none."})",
      prepare_write_section},
     {"wait_for_change", "Wait for change", kReads, true,
-     R"({"type":"object","properties":{"changed":{"type":"boolean","description":"true on a real content change of the file."},"exists":{"type":"boolean","description":"false when the change was a delete."},"messages":{"type":"array","description":"Sidebar messages, in the order the user sent them.","items":{"type":"object","properties":{"text":{"type":"string"},"context":{"description":"Position only: file path, section heading, selection line range."}}}},"timedOut":{"type":"boolean","description":"Nothing happened in time: wait again."},"cancelled":{"type":"boolean","description":"The user stopped you: leave the loop."},"source":{"type":"string","description":"With a workspace: file, message, timeout or cancelled."}}})",
+     R"({"type":"object","properties":{"changed":{"type":"boolean","description":"true on a real content change of the file."},"exists":{"type":"boolean","description":"false when the change was a delete."},"messages":{"type":"array","description":"Sidebar messages, in the order the user sent them.","items":{"type":"object","properties":{"text":{"type":"string"}},"description":"A message's text, and its context: position only (file path, section heading, selection line range)."}},"timedOut":{"type":"boolean","description":"Nothing happened in time: wait again."},"cancelled":{"type":"boolean","description":"The user stopped you: leave the loop."},"source":{"type":"string","description":"With a workspace: file, message, timeout or cancelled."}}})",
      prepare_wait_for_change},
     {"post_message", "Post sidebar message", kAdds, false,
      R"({"type":"object","properties":{"delivered":{"type":"boolean","description":"false when nobody could be shown the message; never retry."},"ok":{"type":"boolean"}}})",
@@ -176,8 +177,8 @@ json annotations(const Hints& hints) {
 
 }  // namespace
 
-ToolResult PreparedTool::run() const {
-  auto payload = run_();
+ToolResult PreparedTool::run(CallControl& control) const {
+  auto payload = run_(control);
   if (!payload) return tool_err(payload.error());
   return tool_ok(std::move(*payload), revision_->structured_tools);
 }
@@ -202,7 +203,8 @@ std::expected<PreparedTool, ToolOutcome> prepare_tool(std::string_view name, con
 ToolOutcome call_tool(std::string_view name, const json& arguments, const Revision& revision) {
   auto prepared = prepare_tool(name, arguments, revision);
   if (!prepared) return std::move(prepared).error();
-  return prepared->run();
+  InFlightControl control;
+  return prepared->run(control);
 }
 
 json tool_list(const Revision& revision) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "json_text.h"
+#include "mcp/call_control.h"
 #include "mcp/progress_ticker.h"
 #include "mcp/revision.h"
 #include "mcp/tool_result.h"
@@ -19,7 +20,7 @@ namespace elmpad::mcp {
 /// A tool whose arguments passed: running it acts (file system, app).
 class PreparedTool {
  public:
-  PreparedTool(std::function<Result<Payload>()> run, const Revision& revision, bool long_running,
+  PreparedTool(std::function<Result<Payload>(CallControl&)> run, const Revision& revision, bool long_running,
                ProgressPlan progress)
       : run_(std::move(run)), revision_(&revision), long_running_(long_running), progress_(std::move(progress)) {}
 
@@ -28,10 +29,11 @@ class PreparedTool {
   [[nodiscard]] bool long_running() const { return long_running_; }
   [[nodiscard]] const ProgressPlan& progress() const { return progress_; }
   /// Runs the tool; its payload or failure shaped as the revision's result.
-  [[nodiscard]] ToolResult run() const;
+  /// A long call offers its connection to `control`.
+  [[nodiscard]] ToolResult run(CallControl& control) const;
 
  private:
-  std::function<Result<Payload>()> run_;
+  std::function<Result<Payload>(CallControl&)> run_;
   const Revision* revision_;
   bool long_running_;
   ProgressPlan progress_;

@@ -5,7 +5,7 @@
 
 namespace elmpad::mcp {
 
-Result<Payload> wait_for_change(const WaitArgs& args) {
+Result<Payload> wait_for_change(const WaitArgs& args, CallControl& control) {
   cmd::WaitForChange command;
   if (args.path) {
     auto text = target_path(*args.path, TargetKind::kNote);
@@ -25,6 +25,7 @@ Result<Payload> wait_for_change(const WaitArgs& args) {
                                            "watcher and sidebar; poll with your own tools instead"},
                   .refused_code = "WAIT_FAILED",
                   .if_no_data = json{{"changed", false}, {"timedOut", true}},
+                  .control = &control,
                   .if_cancelled = json{{"cancelled", true}, {"changed", false}, {"source", "cancelled"}}});
 }
 

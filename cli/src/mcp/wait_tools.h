@@ -8,6 +8,7 @@
 
 #include "app_client/exchange.h"
 #include "json_text.h"
+#include "mcp/call_control.h"
 #include "run_err.h"
 
 namespace elmpad::mcp {
@@ -22,7 +23,8 @@ struct WaitArgs {
 /// Blocks until the application answers, or until the client cancels the
 /// call, which yields {"cancelled":true,"changed":false,"source":"cancelled"}.
 /// Never launches the app: "NOT_RUNNING" when it is absent.
-Result<Payload> wait_for_change(const WaitArgs& args);
+/// `control` learns of the connection, and whether the wait was cancelled.
+Result<Payload> wait_for_change(const WaitArgs& args, CallControl& control);
 
 /// Never launches the app; absent or refusing, the answer is
 /// {"delivered":false,"ok":true}.
