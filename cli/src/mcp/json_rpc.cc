@@ -32,16 +32,20 @@ struct Message {
   json value_at(NodeId n) const { return parse_json(index.raw(line, n)).value_or(json()); }
 };
 
-// One request: its message, where its params lie, and its revision.
+// One request: its message, where its params lie, its revision, whether
+// it declares the tasks extension, and where tasks are.
 struct Request {
   const Message& message;
   std::optional<NodeId> params;
   const Revision& revision;
+  bool declares_tasks;
+  TaskBook* tasks;
 };
 
-// The reply carrying `result`, marked as the request's revision marks them.
+// The reply carrying `result`, marked as the request's revision marks them
+// (a task handle is marked already).
 Reply answered(const RequestId& id, const Request& request, ObjectText result) {
-  if (request.revision.marks_results) result.set("resultType", R"("complete")");
+  if (request.revision.marks_results && !result.has("resultType")) result.set("resultType", R"("complete")");
   return rpc_result(id, std::move(result));
 }
 
@@ -71,7 +75,7 @@ ObjectText cached(ObjectText result) {
 ObjectText discover_result() {
   ObjectText result;
   result.set("_meta", compact(json{{"io.modelcontextprotocol/serverInfo", {{"name", "elmpad"}, {"version", kVersion}}}}))
-      .set("capabilities", R"({"tools":{}})")
+      .set("capabilities", compact(json{{"extensions", {{kTasksExtension, json::object()}}}, {"tools", json::object()}}))
       .set("supportedVersions", compact(json::array({kRevision20260728.version})));
   return cached(std::move(result));
 }
@@ -88,7 +92,10 @@ ObjectText tools_list_result(const Revision& revision) {
 
 std::optional<Reply> tools_call(const RequestId& id, const Request& request, const ToolRunner& run_tool) {
   const Message& m = request.message;
-  ToolCall call{.id = id, .arguments = json::object(), .revision = &request.revision};
+  ToolCall call{.id = id,
+                .arguments = json::object(),
+                .revision = &request.revision,
+                .may_run_as_task = request.revision.offers_tasks && request.declares_tasks};
   call.name = m.string_at(m.member(request.params, "name")).value_or("");
   if (auto arguments = m.member(request.params, "arguments")) call.arguments = m.value_at(*arguments);
   if (auto token = m.member(m.member(request.params, "_meta"), "progressToken")) {
@@ -107,6 +114,26 @@ std::optional<Reply> tools_call(const RequestId& id, const Request& request, con
   return answered(id, request, std::move(std::get<ToolResult>(*outcome)));
 }
 
+// tasks/get and tasks/cancel: only for a request that declares the
+// extension, and only for a task there is.
+std::optional<Reply> task_request(const RequestId& id, const Request& request, bool cancel) {
+  if (!request.declares_tasks) {
+    return rpc_error(id, kMissingClientCapability, "Missing required client capability",
+                     json{{"requiredCapabilities", {{"extensions", {{kTasksExtension, json::object()}}}}}});
+  }
+  const Message& m = request.message;
+  auto task_id = m.string_at(m.member(request.params, "taskId"));
+  if (!task_id) return rpc_error(id, kInvalidParams, "missing required argument: taskId");
+  if (request.tasks != nullptr) {
+    if (!cancel) {
+      if (auto task = request.tasks->get(*task_id)) return answered(id, request, std::move(*task));
+    } else if (request.tasks->cancel(*task_id)) {
+      return answered(id, request, {});
+    }
+  }
+  return rpc_error(id, kInvalidParams, "unknown or expired task: " + *task_id);
+}
+
 using Runner = const ToolRunner&;
 struct Method {
   std::string_view name;
@@ -118,7 +145,7 @@ constexpr std::uint8_t kBoth = kHandshakeEra.bit | kRevision20260728.bit;
 
 // The revision without a handshake has no initialize and no ping; discovery
 // is its alone.
-constexpr std::array<Method, 5> kMethods = {{
+constexpr std::array<Method, 7> kMethods = {{
     {"ping", kHandshakeEra.bit, [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
        return answered(id, request, {});
      }},
@@ -134,6 +161,12 @@ constexpr std::array<Method, 5> kMethods = {{
        return answered(id, request, tools_list_result(request.revision));
      }},
     {"tools/call", kBoth, tools_call},
+    {"tasks/get", kRevision20260728.bit, [](const RequestId& id, const Request& request, Runner) {
+       return task_request(id, request, false);
+     }},
+    {"tasks/cancel", kRevision20260728.bit, [](const RequestId& id, const Request& request, Runner) {
+       return task_request(id, request, true);
+     }},
 }};
 
 // The parser quotes the token it stopped in, which can be nearly the whole
@@ -172,7 +205,7 @@ Reply rpc_error(const RequestId& id, std::int64_t code, std::string message, jso
   return error_reply(id, json{{"code", code}, {"data", std::move(data)}, {"message", std::move(message)}});
 }
 
-std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_tool) {
+std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_tool, TaskBook* tasks) {
   if (is_white_space_only(line)) return std::nullopt;
   auto index = JsonIndex::scan(line, JsonIndex::Accept::kAsLibrary);
   if (!index) {
@@ -202,7 +235,11 @@ std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_to
     }
     revision = &kRevision20260728;
   }
-  Request request{m, params, *revision};
+  auto extensions = m.member(m.member(m.member(params, "_meta"), "io.modelcontextprotocol/clientCapabilities"),
+                             "extensions");
+  auto tasks_entry = m.member(extensions, kTasksExtension);
+  bool declares_tasks = tasks_entry && m.index.kind(*tasks_entry) == Kind::kObject;
+  Request request{m, params, *revision, declares_tasks, tasks};
   for (const auto& entry : kMethods) {
     if (entry.name == method && (entry.offered_in & revision->bit) != 0) return entry.answer(id, request, run_tool);
   }

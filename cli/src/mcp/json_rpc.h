@@ -22,6 +22,7 @@ namespace elmpad::mcp {
 inline constexpr std::int64_t kParseError = -32700;
 inline constexpr std::int64_t kMethodNotFound = -32601;
 inline constexpr std::int64_t kUnsupportedProtocolVersion = -32022;
+inline constexpr std::int64_t kMissingClientCapability = -32021;
 
 /// One reply line, without its line feed. A tool result's passed-on data
 /// stays spliced in, to be printed as the line is written.
@@ -43,6 +44,19 @@ struct ToolCall {
   std::optional<RequestId> progress_token;
   /// The revision the request was made in.
   const Revision* revision = &kHandshakeEra;
+  /// The revision has tasks and the request declares the extension: a long
+  /// call may run in the background.
+  bool may_run_as_task = false;
+};
+
+/// The tasks of the tasks extension, as handle_line reaches them.
+class TaskBook {
+ public:
+  virtual ~TaskBook() = default;
+  /// tasks/get: the task as it stands, or nothing when unknown or expired.
+  virtual std::optional<ObjectText> get(std::string_view task_id) = 0;
+  /// tasks/cancel: ends the task's work; false when unknown or expired.
+  virtual bool cancel(std::string_view task_id) = 0;
 };
 
 /// Runs one tools/call for handle_line; nothing when the call is to get no
@@ -53,8 +67,10 @@ using ToolRunner = std::function<std::optional<ToolOutcome>(const ToolCall& call
 /// The reply to one line (its line feed and carriage return already
 /// removed), or nothing for blank lines and notifications. A number id is
 /// echoed as the client wrote it. A tools/call is answered with what
-/// `run_tool` gives, and only it may block.
-[[nodiscard]] std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_tool);
+/// `run_tool` gives, and only it may block; tasks/* go to `tasks` (none:
+/// every task id is unknown).
+[[nodiscard]] std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_tool,
+                                               TaskBook* tasks = nullptr);
 
 /// The "requestId" of a notifications/cancelled line, or nothing for any
 /// other line. Cheap for lines that cannot be one.

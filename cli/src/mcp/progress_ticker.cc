@@ -22,6 +22,11 @@ std::chrono::milliseconds progress_interval() {
   return ms > kLongest.count() ? kLongest : milliseconds(ms);
 }
 
+std::string waiting_message(const ProgressPlan& plan, std::uint64_t seconds) {
+  return "waiting for " + plan.waiting_for + ": " + std::to_string(seconds) + " of " +
+         std::to_string(plan.total_seconds) + " s";
+}
+
 std::string progress_line(const RequestId& token, std::uint64_t ticks, std::chrono::milliseconds interval,
                           const ProgressPlan& plan) {
   const std::uint64_t ms = ticks * static_cast<std::uint64_t>(interval.count());
@@ -30,10 +35,8 @@ std::string progress_line(const RequestId& token, std::uint64_t ticks, std::chro
     std::string fraction = std::to_string(1000 + rest).substr(1);  // three digits
     seconds += "." + fraction.substr(0, fraction.find_last_not_of('0') + 1);
   }
-  std::string message = "waiting for " + plan.waiting_for + ": " + std::to_string(ms / 1000) + " of " +
-                        std::to_string(plan.total_seconds) + " s";
   ObjectText params;
-  params.set("message", compact(json(message)))
+  params.set("message", compact(json(waiting_message(plan, ms / 1000))))
       .set("progress", seconds)
       .set("progressToken", token.text())
       .set("total", std::to_string(plan.total_seconds));

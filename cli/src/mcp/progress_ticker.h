@@ -24,6 +24,9 @@ struct ProgressPlan {
   std::string waiting_for;          // "a change", "a message"…
 };
 
+/// "waiting for a change: 15 of 120 s"
+[[nodiscard]] std::string waiting_message(const ProgressPlan& plan, std::uint64_t seconds);
+
 /// The notification after `ticks` intervals: "progress" the seconds waited
 /// (a fraction where intervals are shorter than a second, so that it rises
 /// with every notification), "total" the plan's, and a message saying both,

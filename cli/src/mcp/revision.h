@@ -24,6 +24,9 @@ struct Revision {
   /// cancellation read before its request ran is kept for it, so that the
   /// request does no work at all.
   bool cancellation_silences;
+  /// It has the tasks extension: a long call from a client that declares it
+  /// runs in the background, polled with tasks/get.
+  bool offers_tasks;
 };
 
 /// The handshake era: initialize, then requests that name no revision.
@@ -32,7 +35,8 @@ inline constexpr Revision kHandshakeEra{.bit = 1,
                                         .marks_results = false,
                                         .structured_tools = false,
                                         .argument_errors_are_results = false,
-                                        .cancellation_silences = false};
+                                        .cancellation_silences = false,
+                                        .offers_tasks = false};
 
 /// The revision without a handshake: each request names it in its _meta.
 inline constexpr Revision kRevision20260728{.bit = 2,
@@ -40,7 +44,11 @@ inline constexpr Revision kRevision20260728{.bit = 2,
                                             .marks_results = true,
                                             .structured_tools = true,
                                             .argument_errors_are_results = true,
-                                            .cancellation_silences = true};
+                                            .cancellation_silences = true,
+                                            .offers_tasks = true};
+
+/// The tasks extension, as a request's capabilities and discovery name it.
+inline constexpr std::string_view kTasksExtension = "io.modelcontextprotocol/tasks";
 
 /// Where a request of the revision without a handshake names it.
 inline constexpr std::string_view kVersionMetaKey = "io.modelcontextprotocol/protocolVersion";

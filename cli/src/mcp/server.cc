@@ -127,11 +127,12 @@ class Server {
   // Answers one line; false when the reply could not be written.
   [[nodiscard]] bool answer(const NumberedLine& line) {
     auto run_tool = [this, &line](const ToolCall& call) {
-      return run_tool_call(call, line.number, progress_interval_, [this](const std::string& progress) {
-        return static_cast<bool>(write_all(writer_.fd(), progress + '\n'));
-      });
+      return run_tool_call(
+          call, line.number, progress_interval_,
+          [this](const std::string& progress) { return static_cast<bool>(write_all(writer_.fd(), progress + '\n')); },
+          &TASKS);
     };
-    auto reply = handle_line(line.text, run_tool);
+    auto reply = handle_line(line.text, run_tool, &TASKS);
     if (!reply) return true;
     if (!writer_.write(*reply)) return false;
     if (auto text = std::move(*reply).release_value_text()) give_back_line(std::move(*text));

@@ -54,6 +54,7 @@ class ObjectText {
  public:
   /// Sets member `key` to the compact JSON `value`.
   ObjectText& set(std::string key, SplicedText value);
+  [[nodiscard]] bool has(const std::string& key) const { return members_.contains(key); }
   [[nodiscard]] SplicedText text() const;
 
  private:

@@ -7,13 +7,18 @@
 namespace elmpad::mcp {
 
 std::optional<ToolOutcome> run_tool_call(const ToolCall& call, std::uint64_t line, std::chrono::milliseconds interval,
-                                         const ProgressWriter& write_progress) {
+                                         const ProgressWriter& write_progress, TaskStore* tasks) {
   const Revision& revision = *call.revision;
   InFlightScope in_flight(call.id, line, revision.cancellation_silences);
   // Cancelled while it waited in the queue: no work, no reply.
   if (in_flight.cancelled_before_start()) return std::nullopt;
   auto prepared = prepare_tool(call.name, call.arguments, revision);
   if (!prepared) return std::move(prepared).error();
+  if (call.may_run_as_task && prepared->long_running() && tasks != nullptr) {
+    auto started = tasks->start(std::move(*prepared));
+    if (!started) return tool_err(started.error());
+    return std::move(*started);
+  }
   // Output stays one writer at a time: while the tool runs only the ticker
   // writes, and the ticker has stopped, its last line written, before the
   // reply is.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "mcp/json_rpc.h"
+#include "mcp/tasks.h"
 
 namespace elmpad::mcp {
 
@@ -18,10 +19,13 @@ namespace elmpad::mcp {
 using ProgressWriter = std::function<bool(const std::string& line)>;
 
 /// Runs `call`, read as input line number `line`: nothing when it is to get
-/// no reply. Progress goes to `write_progress` every `interval` while a long
-/// call with a progress token blocks, and has stopped before this returns.
+/// no reply. A long call that may run as a task starts in `tasks` (when
+/// given) and is answered with its handle. Otherwise progress goes to
+/// `write_progress` every `interval` while a long call with a progress token
+/// blocks, and has stopped before this returns.
 [[nodiscard]] std::optional<ToolOutcome> run_tool_call(const ToolCall& call, std::uint64_t line,
                                                        std::chrono::milliseconds interval,
-                                                       const ProgressWriter& write_progress);
+                                                       const ProgressWriter& write_progress,
+                                                       TaskStore* tasks = nullptr);
 
 }  // namespace elmpad::mcp

@@ -12,6 +12,8 @@
 //   <progress TOKEN   the next line is progress for TOKEN, beyond the last; until the
 //                     next reply, more of it is passed over (and must keep rising)
 //   <ok ID PAYLOAD    a tool's result           <err ID CODE DETAIL  a tool's failure
+//   <until TEXT       send the last ">" line again until its reply contains TEXT
+//   $TASKn            the id of the n-th task handle replied (a reply with "resultType":"task")
 //   app> LINE         the next request the app received, exactly
 //   app< CMD LINE     queue the app's answer to CMD ("+ LINE" adds a line); it names
 //                     its command because it is set before the request comes
@@ -59,6 +61,7 @@ class Runner {
 
   void run(std::string line) {
     line = replace_all(replace_all(line, "$HOME", home_.path()), "$VERSION", kVersion);
+    for (std::size_t n = tasks_.size(); n > 0; --n) line = replace_all(line, "$TASK" + std::to_string(n), tasks_[n - 1]);
     auto [word, rest] = split_word(line);
     if (word == "+") {
       pending_->lines.push_back(unescape(rest, false));
@@ -93,7 +96,17 @@ class Runner {
     } else if (word == "start") {
       server();
     } else if (word == ">") {
-      server().write(unescape(rest, false) + "\n");
+      last_sent_ = unescape(rest, false) + "\n";
+      server().write(last_sent_);
+    } else if (word == "<until") {
+      // A task ends on its own thread: ask until it says so.
+      std::optional<std::string> reply;
+      EXPECT_TRUE(eventually([&] {
+        reply = server().read_line();
+        if (reply && reply->find(rest) != std::string::npos) return true;
+        server().write(last_sent_);
+        return false;
+      })) << (reply ? reply->substr(0, 300) : "no reply");
     } else if (word == ">call") {
       auto [tool, arguments] = split_word(second);
       server().write(R"({"jsonrpc":"2.0","id":)" + first + R"(,"method":"tools/call","params":{"name":")" + tool +
@@ -111,6 +124,7 @@ class Runner {
       progress_token_.reset();
       last_progress_ = 0;
       ASSERT_TRUE(reply.has_value()) << "no reply";
+      if (reply->find(R"("resultType":"task")") != std::string::npos) tasks_.push_back(task_id(*reply));
       auto [code, detail] = split_word(second);
       if (word == "<~") {
         EXPECT_NE(reply->find(rest), std::string::npos) << reply->substr(0, 300);
@@ -170,6 +184,12 @@ class Runner {
     return true;
   }
 
+  static std::string task_id(const std::string& reply) {
+    auto parsed = parse_json(reply);
+    if (!parsed || !parsed->contains("result")) return "";
+    return (*parsed)["result"].value("taskId", "");
+  }
+
   FakeApp& app() {
     if (!app_) throw std::runtime_error("the case has no app");
     return *app_;
@@ -202,6 +222,8 @@ class Runner {
   std::size_t checked_ = 0;
   std::optional<std::string> progress_token_;  // as JSON text
   double last_progress_ = 0;
+  std::string last_sent_;
+  std::vector<std::string> tasks_;  // the ids of the task handles replied, in order
   std::string err_;
   bool ended_ = false;
 };
