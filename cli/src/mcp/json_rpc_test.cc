@@ -1,5 +1,7 @@
 #include "mcp/json_rpc.h"
 
+#include "app_client/version.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -57,6 +59,99 @@ TEST(HandleLine, IdsAreEchoedAsWrittenAndTheLastOfARepeatedKeyCounts) {
       {R"({"method":"ping","params":{"id":1}})", "<none>"},
   };
   for (const auto& [line, want] : cases) EXPECT_EQ(reply_to(line), want) << line;
+}
+
+// Every method in each revision: what it answers, and what a tools/call
+// hands its runner. The runner and the tasks are stand-ins that record.
+class EveryMethod : public ::testing::Test, public TaskBook {
+ protected:
+  std::optional<ObjectText> get(std::string_view task_id) override {
+    if (task_id != "t1") return std::nullopt;
+    ObjectText task;
+    task.set("status", R"("working")").set("taskId", R"("t1")");
+    return task;
+  }
+  bool cancel(std::string_view task_id) override { return task_id == "t1"; }
+
+  std::string reply(const std::string& method, const std::string& params) {
+    std::string line = R"({"jsonrpc":"2.0","id":1,"method":")" + method + "\"" +
+                       (params.empty() ? "" : R"(,"params":)" + params) + "}";
+    auto runner = [this](const ToolCall& call) -> std::optional<ToolOutcome> {
+      calls_.push_back(call);
+      if (call.name == "silent") return std::nullopt;
+      if (call.name == "bad") return ProtocolError{kInvalidParams, "bad"};
+      ToolResult result;
+      result.set("content", "[]");
+      return result;
+    };
+    auto answer = handle_line(line, runner, this);
+    return answer ? answer->text() : "<none>";
+  }
+  std::vector<ToolCall> calls_;
+};
+
+constexpr const char* k2026 = R"("io.modelcontextprotocol/protocolVersion":"2026-07-28")";
+const std::string kTasks = std::string(R"("_meta":{)") + k2026 +
+                           R"(,"io.modelcontextprotocol/clientCapabilities":{"extensions":{"io.modelcontextprotocol/tasks":{}}}})";
+const std::string kPlain = std::string(R"("_meta":{)") + k2026 + "}";
+
+TEST_F(EveryMethod, InTheHandshakeEra) {
+  const std::string ok = R"({"id":1,"jsonrpc":"2.0","result":)";
+  EXPECT_EQ(reply("ping", ""), ok + "{}}");
+  EXPECT_EQ(reply("initialize", R"({"protocolVersion":"2025-11-25"})"),
+            ok + R"({"capabilities":{"tools":{}},"protocolVersion":"2025-11-25","serverInfo":{"name":"elmpad","version":")" +
+                kVersion + "\"}}}");
+  EXPECT_EQ(reply("initialize", ""), ok + R"({"capabilities":{"tools":{}},"protocolVersion":"2025-06-18","serverInfo":{"name":"elmpad","version":")" +
+                                         kVersion + "\"}}}");
+  EXPECT_TRUE(reply("tools/list", "").starts_with(ok + R"({"tools":[{"description":)"));
+  EXPECT_EQ(reply("tools/call", R"({"name":"t","arguments":{"a":1},"_meta":{"progressToken":123456789012345678901234567890}})"),
+            ok + R"({"content":[]}})");
+  ASSERT_EQ(calls_.size(), 1u);
+  EXPECT_EQ(calls_[0].name, "t");
+  EXPECT_EQ(calls_[0].arguments, json({{"a", 1}}));
+  EXPECT_EQ(calls_[0].progress_token->text(), "123456789012345678901234567890");
+  EXPECT_EQ(calls_[0].revision, &kHandshakeEra);
+  EXPECT_FALSE(calls_[0].may_run_as_task);
+  EXPECT_EQ(reply("tools/call", R"({"name":"silent"})"), "<none>");
+  EXPECT_EQ(reply("tools/call", R"({"name":"bad"})"), R"({"error":{"code":-32602,"message":"bad"},"id":1,"jsonrpc":"2.0"})");
+  EXPECT_FALSE(calls_[2].progress_token.has_value());
+  // A float is no progress token.
+  reply("tools/call", R"({"name":"t","_meta":{"progressToken":1.5}})");
+  EXPECT_FALSE(calls_[3].progress_token.has_value());
+  for (const char* method : {"server/discover", "tasks/get", "tasks/cancel", "nope"}) {
+    EXPECT_EQ(reply(method, R"({"taskId":"t1"})"),
+              std::string(R"({"error":{"code":-32601,"message":"method not found: )") + method + R"("},"id":1,"jsonrpc":"2.0"})");
+  }
+}
+
+TEST_F(EveryMethod, InTheRevisionWithoutAHandshake) {
+  const std::string ok = R"({"id":1,"jsonrpc":"2.0","result":)";
+  for (const char* method : {"ping", "initialize"}) {
+    EXPECT_EQ(reply(method, "{" + kPlain + "}"),
+              std::string(R"({"error":{"code":-32601,"message":"method not found: )") + method + R"("},"id":1,"jsonrpc":"2.0"})");
+  }
+  EXPECT_EQ(reply("server/discover", "{" + kPlain + "}"),
+            ok + R"({"_meta":{"io.modelcontextprotocol/serverInfo":{"name":"elmpad","version":")" + kVersion +
+                R"("}},"cacheScope":"public","capabilities":{"extensions":{"io.modelcontextprotocol/tasks":{}},"tools":{}},"resultType":"complete","supportedVersions":["2026-07-28"],"ttlMs":3600000}})");
+  std::string list = reply("tools/list", "{" + kPlain + "}");
+  EXPECT_TRUE(list.starts_with(ok + R"({"cacheScope":"public","resultType":"complete","tools":[{"annotations":)")) << list;
+  EXPECT_TRUE(list.ends_with(R"(}],"ttlMs":3600000}})")) << list;
+  EXPECT_EQ(reply("tools/call", R"({"name":"t",)" + kPlain + "}"), ok + R"({"content":[],"resultType":"complete"}})");
+  EXPECT_EQ(calls_.back().revision, &kRevision20260728);
+  EXPECT_FALSE(calls_.back().may_run_as_task);
+  reply("tools/call", R"({"name":"t",)" + kTasks + "}");
+  EXPECT_TRUE(calls_.back().may_run_as_task);
+  // Tasks: only for a request that declares the extension, and a task there is.
+  EXPECT_EQ(reply("tasks/get", R"({"taskId":"t1",)" + kTasks + "}"),
+            ok + R"({"resultType":"complete","status":"working","taskId":"t1"}})");
+  EXPECT_EQ(reply("tasks/cancel", R"({"taskId":"t1",)" + kTasks + "}"), ok + R"({"resultType":"complete"}})");
+  for (const char* method : {"tasks/get", "tasks/cancel"}) {
+    EXPECT_EQ(reply(method, "{" + kTasks + "}"),
+              R"({"error":{"code":-32602,"message":"missing required argument: taskId"},"id":1,"jsonrpc":"2.0"})");
+  }
+  // Another revision named is refused, whatever the method.
+  EXPECT_EQ(reply("tools/list", R"({"_meta":{"io.modelcontextprotocol/protocolVersion":"2025-06-18"}})"),
+            R"({"error":{"code":-32022,"data":{"requested":"2025-06-18","supported":["2026-07-28"]},"message":"unsupported protocol version: 2025-06-18"},"id":1,"jsonrpc":"2.0"})");
 }
 
 TEST(CancelledRequestId, OnlyNotificationsWithoutIdNamingARequest) {
