@@ -47,6 +47,7 @@ TEST(SameId, NumbersCompareByTheirWrittenValue) {
       {"[1]", "[1,2]", false},
       {"[\"1\\\"\"]", "[\"1\\\"\"]", true},
       {"{}", "[]", false},
+      {"\"v1.50\"", "\"v1.5\"", false},  // digits in a string are no number
       {"null", "false", false},
   };
   for (const auto& [a, b, same] : cases) {

@@ -125,5 +125,16 @@ TEST_F(CallTool, OnlyAWaitCanBeCancelled) {
   }
 }
 
+// Only a wait runs long (progress, a task), whatever the arguments.
+TEST_F(CallTool, OnlyAWaitRunsLong) {
+  for (const auto& tool : tool_schemas()) {
+    std::string name = tool["name"];
+    json arguments{{"path", "/n.md"}, {"id", "x"}, {"text", "t"}, {"operation", "append"}, {"content", ""}};
+    auto prepared = prepare_tool(name, arguments, kRevision20260728);
+    ASSERT_TRUE(prepared.has_value()) << name;
+    EXPECT_EQ(prepared->long_running(), name == "wait_for_change") << name;
+  }
+}
+
 }  // namespace
 }  // namespace elmpad::mcp

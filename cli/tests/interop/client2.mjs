@@ -33,7 +33,8 @@ say("server", `${server?.name} ${server?.version}`);
 const { tools } = await client.listTools();
 say("tools", tools.map((tool) => tool.name));
 if (mode !== "legacy") {
-  say("hints", tools.map((tool) => [tool.title, tool.annotations.readOnlyHint, tool.annotations.destructiveHint]));
+  const hints = (a) => [a.readOnlyHint, a.destructiveHint, a.idempotentHint, a.openWorldHint];
+  say("hints", tools.map((tool) => [tool.title, ...hints(tool.annotations)]));
 }
 say("context", text(await client.callTool({ name: "get_context", arguments: {} })));
 say("read", text(await client.callTool({ name: "read_section", arguments: { path: note, heading: "Plan" } })));

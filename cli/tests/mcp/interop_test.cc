@@ -110,9 +110,11 @@ TEST_P(McpInteropV2, OfficialClient) {
             R"(tools ["open_file","open_folder","reveal","get_context","execute_command","read_section","write_section","wait_for_change","post_message"])");
   if (mode != "legacy") {
     EXPECT_EQ(client.read_line(),
-              R"(hints [["Open file",false,false],["Open folder",false,false],["Reveal heading",false,false],)"
-              R"(["Get context",true,false],["Run app command",false,true],["Read section",true,false],)"
-              R"(["Write section",false,true],["Wait for change",true,false],["Post sidebar message",false,false]])");
+              R"(hints [["Open file",false,false,true,false],["Open folder",false,false,true,false],)"
+              R"(["Reveal heading",false,false,true,false],["Get context",true,false,true,false],)"
+              R"(["Run app command",false,true,false,false],["Read section",true,false,true,false],)"
+              R"(["Write section",false,true,false,false],["Wait for change",true,false,true,false],)"
+              R"(["Post sidebar message",false,false,false,false]])");
   }
   EXPECT_EQ(client.read_line(), std::string(R"(context {"text":"{\"active\":\"plan\",\"version\":\")") + kVersion +
                                     R"(\"}","isError":false})");
