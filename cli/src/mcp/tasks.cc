@@ -15,7 +15,8 @@
 namespace elmpad::mcp {
 namespace {
 
-using Clock = std::chrono::system_clock;
+// Task times are wall-clock times: clients compare them with their own.
+using WallClock = std::chrono::system_clock;
 
 // Sixteen hex digits from the system's random source (the clock and the
 // process id where it cannot be read).
@@ -23,7 +24,7 @@ std::string random_prefix() {
   std::uint64_t bits = 0;
   int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   if (fd < 0 || ::read(fd, &bits, sizeof bits) != static_cast<ssize_t>(sizeof bits)) {
-    bits = static_cast<std::uint64_t>(Clock::now().time_since_epoch().count()) ^
+    bits = static_cast<std::uint64_t>(WallClock::now().time_since_epoch().count()) ^
            (static_cast<std::uint64_t>(::getpid()) << 32);
   }
   if (fd >= 0) ::close(fd);
@@ -34,7 +35,7 @@ std::string random_prefix() {
 }
 
 // ISO 8601 in UTC, to the millisecond: 2026-12-09T06:50:00.123Z.
-std::string iso_time(Clock::time_point t) {
+std::string iso_time(WallClock::time_point t) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
   std::time_t seconds = static_cast<std::time_t>(ms / 1000);
   std::tm utc{};
