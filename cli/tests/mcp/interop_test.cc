@@ -4,6 +4,7 @@
 // modes, and through a wait that outlives its own request timeout on
 // progress (that case takes about 15 s). Skipped when Node.js or the SDK is
 // not installed.
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 #include <sys/stat.h>
@@ -158,6 +159,99 @@ INSTANTIATE_TEST_SUITE_P(Modes, McpInteropV2, ::testing::Values("legacy", "auto"
                                   : info.param == "auto" ? std::string("Auto")
                                                          : std::string("Pinned20260728");
                          });
+
+// The official Tasks package on the v2 client pinned to 2026-07-28
+// (client_tasks.mjs): a wait becomes a task, another tool is answered while
+// it waits, it settles to the app's answer, and a second one ends when the
+// package cancels it.
+TEST(McpInterop, OfficialTasksPackage) {
+  std::string node = find_node();
+  struct stat st {};
+  if (node.empty() || ::stat(INTEROP_DIR "/node_modules/@modelcontextprotocol/client", &st) != 0 ||
+      ::stat(INTEROP_DIR "/node_modules/@modelcontextprotocol/ext-tasks", &st) != 0) {
+    GTEST_SKIP() << "needs node and `npm ci --prefix cli/tests/interop`";
+  }
+  TempHome home;
+  std::string note = home.write_file("plan.md", "# Plan\nold\n");
+  FakeApp app(home.path());
+  // A granted session, so that a task's wait runs on a connection of its own
+  // beside the session's. The client probes with server/discover on a
+  // process of its own before it starts the one it keeps: each attaches once.
+  for (int i = 0; i < 2; ++i) app.reply("attach_session", {R"({"id":1,"ok":true,"data":{"session":42}})"});
+  app.reply("get_context", {R"({"id":1,"ok":true,"data":{"active":"plan"}})"});
+  app.reply("read_section", {R"({"id":1,"ok":true,"data":{"content":"old\n","baseHash":"h1"}})"});
+  app.on("wait_for_change", Action{.lines = {R"({"id":1,"ok":true,"data":{"changed":true,"exists":true}})"},
+                                    .hold = true});
+  // Never answered: only the cancel ends the second wait.
+  app.on("wait_for_change", Action{});
+  auto waits = [&] {
+    std::size_t n = 0;
+    for (const auto& line : app.received()) n += line.find(R"("cmd":"wait_for_change")") != std::string::npos;
+    return n;
+  };
+
+  Child client(RunOptions{.args = {INTEROP_DIR "/client_tasks.mjs", ELMPAD_BIN, note}, .home = home.path(),
+                          .program = node});
+  EXPECT_EQ(client.read_line(), R"(era "2026-07-28")");
+  // Discovery names the extension, so the package takes the server for a
+  // 2026-07-28 Tasks server (and needs the script's raw request path).
+  EXPECT_EQ(client.read_line(), "extension {}");
+  EXPECT_EQ(client.read_line(), R"(session {"inventory":"known-handles","execution":true,"cancellation":true,)"
+                                R"("inputResponses":true,"requestedRetention":false})");
+  EXPECT_EQ(client.read_line(), R"(task ["task","tools/call",true])");
+  // Through tasks/get; the script blanks the seconds waited so far.
+  EXPECT_EQ(client.read_line(), R"(snapshot {"status":"working","statusMessage":"waiting for a change: N of 120 s",)"
+                                R"("retentionMs":3600000,"suggestedPollIntervalMs":1000})");
+  // Answered while the wait holds: through the package, then the client.
+  EXPECT_EQ(client.read_line(),
+            std::string(R"(context ["immediate","completed",{"text":"{\"active\":\"plan\",\"version\":\")") + kVersion +
+                R"(\"}","isError":false}])");
+  EXPECT_EQ(client.read_line(), R"(read {"text":"{\"baseHash\":\"h1\",\"content\":\"old\\n\"}","isError":false})");
+  EXPECT_EQ(client.read_line(), "waiting true");
+  ASSERT_TRUE(eventually([&] { return waits() == 1; }));
+  // The user saves: the app answers the wait, and the client settles the task.
+  app.release();
+  client.write("go\n");
+  EXPECT_EQ(client.read_line(),
+            R"(settled ["completed",{"text":"{\"changed\":true,\"exists\":true}","isError":false,)"
+            R"("structuredContent":{"changed":true,"exists":true}},)"
+            R"({"status":"completed","retentionMs":3600000,"suggestedPollIntervalMs":1000}])");
+  EXPECT_EQ(client.read_line(), R"(second ["task",true])");
+  EXPECT_EQ(client.read_line(), "waiting true");
+  ASSERT_TRUE(eventually([&] { return waits() == 2; }));
+  // The session's connection and the second wait's.
+  EXPECT_TRUE(eventually([&] { return app.connections_open() == 2; })) << app.connections_open();
+  client.write("go\n");
+  EXPECT_EQ(client.read_line(), R"(cancel "acknowledged")");
+  EXPECT_EQ(client.read_line(), R"(ended "cancelled")");
+  // The server's own account, read back through tasks/get.
+  EXPECT_EQ(client.read_line(),
+            R"(after {"status":"cancelled","retentionMs":3600000,"suggestedPollIntervalMs":1000})");
+  EXPECT_EQ(client.read_line(), "idle true");
+  // The cancelled wait's connection is closed; the session's stays.
+  EXPECT_TRUE(eventually([&] { return app.connections_open() == 1; })) << app.connections_open();
+  client.write("done\n");
+  EXPECT_EQ(client.wait(), 0);
+  EXPECT_EQ(client.err(), "");
+  EXPECT_TRUE(eventually([&] { return app.connections_open() == 0; }));
+
+  // Every tool request named the session; the waits and the calls made
+  // meanwhile go over separate connections, so only their set is certain.
+  std::vector<std::string> tool_requests;
+  for (const auto& line : app.received()) {
+    if (line.find(R"("cmd":"attach_session")") == std::string::npos) tool_requests.push_back(line);
+  }
+  std::ranges::sort(tool_requests);
+  const std::string json_note = compact(json(note));
+  EXPECT_EQ(tool_requests,
+            (std::vector<std::string>{
+                R"({"id":1,"proto":1,"session":42,"cmd":"get_context"})" "\n",
+                R"({"id":1,"proto":1,"session":42,"cmd":"read_section","path":)" + json_note +
+                    R"(,"heading":"Plan"})" "\n",
+                R"({"id":1,"proto":1,"session":42,"cmd":"wait_for_change","path":)" + json_note +
+                    R"(,"timeout_secs":600})" "\n",
+                R"({"id":1,"proto":1,"session":42,"cmd":"wait_for_change","path":)" + json_note + "}\n"}));
+}
 
 }  // namespace
 }  // namespace elmpad::testing
