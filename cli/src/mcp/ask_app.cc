@@ -1,7 +1,6 @@
 #include "mcp/ask_app.h"
 
-#include "app_client/launch.h"
-#include "connection.h"
+#include "app_client/app_connection.h"
 #include "mcp/in_flight.h"
 #include "mcp/session.h"
 
@@ -17,35 +16,23 @@ RunErr remote_err(const std::optional<json>& error, std::string_view fallback) {
   return RunErr{std::move(code), compact(*error)};
 }
 
-// Sends `command` over `socket` and reads its answer, keeping its data as
-// text; with `cancellable`, first offers the connection to a cancellation.
-Result<PassedAnswer> exchange(UniqueFd socket, Cmd command, bool cancellable) {
-  auto conn = make_connection(std::move(socket));
-  if (!conn) return std::unexpected(std::move(conn).error());
-  if (cancellable) register_socket(conn->socket.get());
-  Request request{.id = 1, .session = request_session(), .cmd = std::move(command)};
-  if (auto sent = send(conn->socket.get(), request); !sent) return std::unexpected(std::move(sent).error());
-  return read_response_passed(conn->reader, 1);
-}
-
 }  // namespace
 
+SpareLine& ANSWER_SPARE = *new SpareLine;
+
 Result<Payload> ask_app(AppRequest request) {
-  UniqueFd socket;
-  if (std::holds_alternative<LaunchApp>(request.if_not_running)) {
-    auto reached = connect_or_launch();
-    if (!reached) return std::unexpected(std::move(reached).error());
-    socket = std::move(reached->socket);
-  } else {
-    auto running = connect_if_running();
-    if (!running) return std::unexpected(std::move(running).error());
-    if (!*running) {
-      if (auto* answer = std::get_if<json>(&request.if_not_running)) return std::move(*answer);
-      return std::unexpected(std::move(std::get<RunErr>(request.if_not_running)));
-    }
-    socket = std::move(**running);
+  const bool may_launch = std::holds_alternative<LaunchApp>(request.if_not_running);
+  auto app = AppConnection::open(may_launch ? Reach::kOrLaunch : Reach::kIfRunning);
+  if (!app) return std::unexpected(std::move(app).error());
+  if (!*app) {
+    if (auto* answer = std::get_if<json>(&request.if_not_running)) return std::move(*answer);
+    return std::unexpected(std::move(std::get<RunErr>(request.if_not_running)));
   }
-  auto answer = exchange(std::move(socket), std::move(request.command), request.if_cancelled.has_value());
+  // A call the client may cancel offers the connection to the cancellation
+  // before anything is sent.
+  if (request.if_cancelled) register_socket((*app)->socket());
+  auto answer = (*app)->ask(Request{.id = 1, .session = request_session(), .cmd = std::move(request.command)},
+                            ANSWER_SPARE.take());
   if (!answer) {
     // A cancellation shuts the connection down, so it surfaces as a failed
     // read (or, when it lands before the request went out, a failed send).

@@ -11,6 +11,7 @@
 #include "json_text.h"
 #include "request.h"
 #include "run_err.h"
+#include "spare_line.h"
 
 namespace elmpad::mcp {
 
@@ -38,6 +39,10 @@ struct AppRequest {
   /// cancellation can end the wait.
   std::optional<json> if_cancelled;
 };
+
+/// The storage of long answers: the main loop gives a written reply's text
+/// back to it, and ask_app reads the next answer into it. Process lifetime.
+extern SpareLine& ANSWER_SPARE;
 
 /// Sends `request.command` as request 1, with the attached session, and
 /// passes on the data of the answer as the application gave it. Failures:

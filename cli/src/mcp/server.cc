@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "line_reader.h"
+#include "mcp/ask_app.h"
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
 #include "mcp/progress_ticker.h"
@@ -142,7 +143,7 @@ class Server {
     auto reply = handle_line(line, run_tool);
     if (!reply) return true;
     if (!writer_.write(*reply)) return false;
-    if (reply->value) give_back_line(std::move(*reply->value).release_text());
+    if (reply->value) ANSWER_SPARE.give_back(std::move(*reply->value).release_text());
     return true;
   }
 
