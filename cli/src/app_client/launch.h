@@ -1,5 +1,6 @@
 // Reaching the application, starting it with `open -a Elmwrite` when nobody
-// answers, and bringing an already running one to the front.
+// answers, and bringing an already running one to the front. The tool asks
+// through AppConnection, which reaches the application with these.
 #pragma once
 
 #include <chrono>
