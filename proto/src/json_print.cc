@@ -41,9 +41,6 @@ class Printer {
       n -= k;
     }
   }
-  void put_all(std::string_view s) {
-    for (char c : s) put(c);
-  }
   // One character of a string's content, escaped as the library escapes it.
   void code_point(char32_t cp) {
     switch (cp) {
@@ -94,16 +91,6 @@ class Printer {
       }
     }
   }
-  // Decoded text (the extra member's key), escaped as the library escapes it.
-  void text(std::string_view s) {
-    put('"');
-    for (char c : s) {
-      auto b = static_cast<unsigned char>(c);
-      if (b >= 0x20 && c != '"' && c != '\\') copy(&c, 1);
-      else code_point(b);
-    }
-    put('"');
-  }
 
  private:
   // The escape of one character, `\\` and `letter`, itself escaped in
@@ -149,21 +136,19 @@ class JsonPrinter {
   static const std::vector<Node>& nodes(const JsonIndex& index) { return index.nodes_; }
   static const std::vector<NodeId>& order(const JsonIndex& index) { return index.order_; }
   static std::string_view decoded(const JsonIndex& index, std::uint32_t span) { return index.decoded(span); }
-  static std::string_view key(const JsonIndex& index, std::string_view text, NodeId k) { return index.key(text, k); }
 };
 
 namespace {
 
 void print_index(const JsonIndex& index, std::string_view text, NodeId n, TextSink& sink, bool as_string_contents,
-                 const ExtraMember* extra, std::size_t& used, bool numbers_as_written = false) {
+                 std::size_t& used, bool numbers_as_written = false) {
   using Node = JsonPrinter::Node;
   const auto& nodes = JsonPrinter::nodes(index);
   const auto& order = JsonPrinter::order(index);
   auto decoded = [&index](std::uint32_t span) { return JsonPrinter::decoded(index, span); };
-  auto key = [&index](std::string_view t, NodeId k) { return JsonPrinter::key(index, t, k); };
   constexpr auto kNone = JsonPrinter::kNone;
   Printer printer(sink, as_string_contents, used);
-  auto print = [&](auto&& self, NodeId id, const ExtraMember* with) -> void {
+  auto print = [&](auto&& self, NodeId id) -> void {
     const Node& node = nodes[id];
     switch (node.kind) {
       case Kind::kNull: printer.copy("null", 4); return;
@@ -183,66 +168,45 @@ void print_index(const JsonIndex& index, std::string_view text, NodeId n, TextSi
         NodeId e = id + 1;
         for (std::uint32_t i = 0; i < node.count; ++i) {
           if (i > 0) printer.put(',');
-          self(self, e, nullptr);
+          self(self, e);
           e = nodes[e].next;
         }
         printer.put(']');
         return;
       }
       case Kind::kObject: {
-        bool first = true;
-        auto separate = [&] {
-          if (!first) printer.put(',');
-          first = false;
-        };
-        auto print_extra = [&] {
-          separate();
-          printer.text(with->key);
-          printer.put(':');
-          printer.put_all(with->compact_value);
-        };
-        bool extra_done = with == nullptr;
         printer.put('{');
         NodeId cursor = id + 1;
         for (std::uint32_t i = 0; i < node.count; ++i) {
           NodeId k = cursor;
           if (node.aux != kNone) k = order[node.aux + i];
           else cursor = nodes[k + 1].next;
-          if (!extra_done) {
-            int c = with->key.compare(key(text, k));
-            if (c <= 0) {
-              print_extra();
-              extra_done = true;
-              if (c == 0) continue;
-            }
-          }
-          separate();
-          self(self, k, nullptr);
+          if (i > 0) printer.put(',');
+          self(self, k);
           printer.put(':');
-          self(self, k + 1, nullptr);
+          self(self, k + 1);
         }
-        if (!extra_done) print_extra();
         printer.put('}');
         return;
       }
     }
   };
-  print(print, n, extra);
+  print(print, n);
   used = printer.used();
 }
 
 }  // namespace
 
 void print_compact(const JsonIndex& index, std::string_view text, JsonIndex::NodeId n, TextSink& sink,
-                   bool as_string_contents, const ExtraMember* extra, std::size_t& used) {
-  print_index(index, text, n, sink, as_string_contents, extra, used);
+                   bool as_string_contents, std::size_t& used) {
+  print_index(index, text, n, sink, as_string_contents, used);
 }
 
 void append_compact(const JsonIndex& index, std::string_view text, JsonIndex::NodeId n, std::string& out,
-                    bool as_string_contents, const ExtraMember* extra) {
+                    bool as_string_contents) {
   StringSink sink(out);
   std::size_t used = 0;
-  print_compact(index, text, n, sink, as_string_contents, extra, used);
+  print_compact(index, text, n, sink, as_string_contents, used);
   sink.drain(used);
 }
 
@@ -250,7 +214,7 @@ std::string compact_as_written(const JsonIndex& index, std::string_view text, Js
   std::string out;
   StringSink sink(out);
   std::size_t used = 0;
-  print_index(index, text, n, sink, false, nullptr, used, true);
+  print_index(index, text, n, sink, false, used, true);
   sink.drain(used);
   return out;
 }

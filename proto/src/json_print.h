@@ -27,23 +27,17 @@ class TextSink {
   std::size_t capacity_;
 };
 
-/// A member printed in place of the object's own (or added in key order).
-struct ExtraMember {
-  std::string_view key;
-  std::string_view compact_value;  // compact JSON text, printed as it is
-};
-
 /// Prints the compact text of value `n` into `sink`, after the `used` bytes
 /// already in its buffer; `used` then counts the bytes not yet drained. With
 /// `as_string_contents`, that text is escaped once more, as the inside of a
 /// JSON string (what compact() of a string holding it writes between the
-/// quotes). `extra` applies to `n` itself, which must then be an object.
+/// quotes).
 void print_compact(const JsonIndex& index, std::string_view text, JsonIndex::NodeId n, TextSink& sink,
-                   bool as_string_contents, const ExtraMember* extra, std::size_t& used);
+                   bool as_string_contents, std::size_t& used);
 
 /// The same, appended to `out`.
 void append_compact(const JsonIndex& index, std::string_view text, JsonIndex::NodeId n, std::string& out,
-                    bool as_string_contents, const ExtraMember* extra = nullptr);
+                    bool as_string_contents);
 
 /// The compact text of value `n` with every number spelled as written, not
 /// as the library would print it: what echoes a client's id exactly.

@@ -2,12 +2,12 @@
 // application's large answers are passed on this way, never built as a tree.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <utility>
 
 #include "json_index.h"
 #include "json_print.h"
+#include "json_text.h"
 
 namespace elmpad {
 
@@ -18,24 +18,22 @@ class RawJson {
       : text_(std::move(text)), index_(std::move(index)), node_(node) {}
 
   [[nodiscard]] bool is_object() const { return index_.kind(node_) == JsonIndex::Kind::kObject; }
-  /// Sets member `key` of this object (which it must be) to a compact JSON
-  /// text, replacing the member the text has under that key.
-  void set_member(std::string key, std::string compact_value) {
-    extra_key_ = std::move(key);
-    extra_value_ = std::move(compact_value);
-  }
+  /// The value as a tree, for a caller that reads or changes it.
+  [[nodiscard]] json tree() const;
   /// Gives up the text, for its storage to be reused.
   std::string release_text() && { return std::move(text_); }
   /// See print_compact and append_compact.
-  void print(TextSink& sink, bool as_string_contents, std::size_t& used) const;
-  void append_compact(std::string& out, bool as_string_contents) const;
+  void print(TextSink& sink, bool as_string_contents, std::size_t& used) const {
+    print_compact(index_, text_, node_, sink, as_string_contents, used);
+  }
+  void append_compact(std::string& out, bool as_string_contents) const {
+    elmpad::append_compact(index_, text_, node_, out, as_string_contents);
+  }
 
  private:
   std::string text_;
   JsonIndex index_;
   JsonIndex::NodeId node_;
-  std::optional<std::string> extra_key_;
-  std::string extra_value_;
 };
 
 }  // namespace elmpad

@@ -3,12 +3,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
+#include <poll.h>
 #include <unistd.h>
 
 namespace elmpad {
 
-SysResult<std::size_t> LineReader::read_line(std::string& line) {
+SysResult<std::size_t> LineReader::read_line(std::string& line, std::size_t limit) {
+  // Whether a failed read may be retried: after an interruption, or once
+  // bytes are ready before the deadline.
+  auto retry = [this](int err) -> SysResult<void> {
+    if (err == EINTR) return {};
+    if ((err != EAGAIN && err != EWOULDBLOCK) || !deadline_) return sys_fail(err);
+    return wait_ready(fd_.get(), POLLIN, *deadline_);
+  };
   std::size_t appended = 0;
   while (true) {
     if (start_ < end_) {
@@ -20,13 +27,14 @@ SysResult<std::size_t> LineReader::read_line(std::string& line) {
       start_ += take;
       appended += take;
       if (newline) return appended;
+      if (appended > limit) return sys_fail(EMSGSIZE);
     }
     start_ = end_ = 0;
     if (appended < kReaderBufferSize) {
       ssize_t n = ::read(fd_.get(), buffer_.get(), capacity_);
       if (n < 0) {
-        if (errno == EINTR) continue;
-        return sys_fail(errno);
+        if (auto again = retry(errno); !again) return sys_fail(again.error());
+        continue;
       }
       if (n == 0) return appended;
       end_ = static_cast<std::size_t>(n);
@@ -44,14 +52,15 @@ SysResult<std::size_t> LineReader::read_line(std::string& line) {
       return old + static_cast<std::size_t>(std::max<ssize_t>(n, 0));
     });
     if (n < 0) {
-      if (err == EINTR) continue;
-      return sys_fail(err);
+      if (auto again = retry(err); !again) return sys_fail(again.error());
+      continue;
     }
     if (n == 0) return appended;
     const char* fresh = line.data() + old;
     const void* newline = std::memchr(fresh, '\n', static_cast<std::size_t>(n));
     if (newline == nullptr) {
       appended += static_cast<std::size_t>(n);
+      if (appended > limit) return sys_fail(EMSGSIZE);
       continue;
     }
     // What came after the line feed belongs to the next line.
@@ -66,34 +75,6 @@ SysResult<std::size_t> LineReader::read_line(std::string& line) {
     line.resize(old + keep);
     return appended + keep;
   }
-}
-
-namespace {
-
-// The one spare; its lock is held only to swap strings.
-struct Spare {
-  std::mutex mu;
-  std::string line;  // guarded by mu
-};
-Spare& spare() {
-  static Spare& s = *new Spare;  // never destroyed: detached threads may use it at exit
-  return s;
-}
-
-}  // namespace
-
-std::string spare_line() {
-  std::string line;
-  std::lock_guard lock(spare().mu);
-  line.swap(spare().line);
-  return line;
-}
-
-void give_back_line(std::string line) {
-  if (line.capacity() > kMaxSpareLine || line.capacity() < kReaderBufferSize) return;
-  line.clear();
-  std::lock_guard lock(spare().mu);
-  if (line.capacity() > spare().line.capacity()) line.swap(spare().line);
 }
 
 }  // namespace elmpad

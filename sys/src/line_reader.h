@@ -4,9 +4,12 @@
 
 #include <cstddef>
 #include <expected>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "deadline.h"
 #include "unique_fd.h"
 
 namespace elmpad {
@@ -24,8 +27,14 @@ class LineReader {
   /// bytes appended (0 at end of stream), or the errno of a failed read.
   /// Bytes read past the line stay for the next call. Short lines are served
   /// from the buffer; once a line is longer than it, the rest is read
-  /// straight into `line` in pieces that grow with it.
-  SysResult<std::size_t> read_line(std::string& line);
+  /// straight into `line` in pieces that grow with it. With a `limit`, a
+  /// line that has outgrown it without its line feed fails with EMSGSIZE.
+  SysResult<std::size_t> read_line(std::string& line, std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+  /// From now on a read that would block waits for bytes until `deadline`,
+  /// then fails with ETIMEDOUT. The descriptor must be non-blocking.
+  void set_deadline(Deadline deadline) { deadline_ = deadline; }
+  [[nodiscard]] std::optional<Deadline> deadline() const { return deadline_; }
 
   int fd() const { return fd_.get(); }
 
@@ -35,16 +44,7 @@ class LineReader {
   std::size_t capacity_ = 0;  // kReaderBufferSize, or more to hold what a long read left over
   std::size_t start_ = 0;
   std::size_t end_ = 0;
+  std::optional<Deadline> deadline_;
 };
-
-/// Storage for a line: the storage of the last long line given back, or an
-/// empty string. Reusing it spares mapping fresh pages, which the system
-/// zeroes first, a cost as large as reading the line itself.
-std::string spare_line();
-/// Keeps `line`'s storage for spare_line() (emptied, and only up to
-/// kMaxSpareLine bytes). Any thread.
-void give_back_line(std::string line);
-
-inline constexpr std::size_t kMaxSpareLine = 64 * 1024 * 1024;
 
 }  // namespace elmpad

@@ -157,24 +157,57 @@ TEST(LineReader, AFailedReadIsItsErrno) {
   EXPECT_EQ(n.error(), EBADF);
 }
 
-TEST(SpareLine, KeepsTheLargestStorageEmptiedAndNothingHuge) {
-  (void)spare_line();  // whatever an earlier test left
-  EXPECT_EQ(spare_line().capacity(), std::string().capacity());
+// A reader bounded by a deadline and a limit, as an exchange that must not
+// hang on a slow or endless peer reads. The peer stays open and silent
+// unless it hangs up: only the limit and the deadline end those reads.
+class BoundedRead : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    ASSERT_TRUE(set_nonblocking(fds[0]));
+    reader_ = LineReader(UniqueFd(fds[0]));
+    peer_ = UniqueFd(fds[1]);
+  }
+  void peer_writes(const std::string& bytes) { ASSERT_TRUE(write_all(peer_.get(), bytes)); }
+  SysResult<std::string> read(std::chrono::seconds within = std::chrono::hours(1), std::size_t limit = 100) {
+    reader_.set_deadline(std::chrono::steady_clock::now() + within);
+    std::string line;
+    auto n = reader_.read_line(line, limit);
+    if (!n) return sys_fail(n.error());
+    return line;
+  }
+  LineReader reader_;
+  UniqueFd peer_;
+};
 
-  std::string big(1 << 20, 'x');
-  std::string small(kReaderBufferSize * 2, 'y');
-  const char* big_storage = big.data();
-  give_back_line(std::move(big));
-  give_back_line(std::move(small));  // smaller: not kept in its place
-  std::string reused = spare_line();
-  EXPECT_EQ(reused.data(), big_storage);
-  EXPECT_EQ(reused, "");
-  EXPECT_EQ(spare_line().capacity(), std::string().capacity());  // taken once
+TEST_F(BoundedRead, OneLineThenTheLastOneWithoutLineFeed) {
+  peer_writes("{\"ok\":true}\n{\"later\":1}\n");
+  EXPECT_EQ(read(), "{\"ok\":true}\n");
+  EXPECT_EQ(read(), "{\"later\":1}\n");
+  peer_writes("tail");
+  peer_.reset();
+  EXPECT_EQ(read(), "tail");
+}
 
-  std::string huge;
-  huge.reserve(kMaxSpareLine + 1);
-  give_back_line(std::move(huge));
-  EXPECT_EQ(spare_line().capacity(), std::string().capacity());
+TEST_F(BoundedRead, ALineThatOutgrowsTheLimitFails) {
+  peer_writes(std::string(101, ' '));
+  EXPECT_EQ(read(), sys_fail(EMSGSIZE));
+}
+
+TEST_F(BoundedRead, ALongLineMayReachTheLimitButNotOutgrowIt) {
+  const std::string full(2 * kReaderBufferSize, ' ');
+  peer_writes(full);
+  peer_.reset();
+  EXPECT_EQ(read(std::chrono::hours(1), full.size()), full);
+  SetUp();
+  peer_writes(full + ' ');
+  EXPECT_EQ(read(std::chrono::hours(1), full.size()), sys_fail(EMSGSIZE));
+}
+
+TEST_F(BoundedRead, NothingOnceTheDeadlineHasPassed) {
+  peer_writes("{\"ok\":");
+  EXPECT_EQ(read(std::chrono::seconds(0)), sys_fail(ETIMEDOUT));
 }
 
 }  // namespace

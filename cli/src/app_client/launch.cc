@@ -66,14 +66,6 @@ Result<Reached> connect_or_launch(const LaunchTiming& timing) {
                        path_text(path));
 }
 
-Result<AppConnection> connect_or_launch_app() {
-  auto reached = connect_or_launch();
-  if (!reached) return std::unexpected(std::move(reached).error());
-  auto conn = make_connection(std::move(reached->socket));
-  if (!conn) return std::unexpected(std::move(conn).error());
-  return AppConnection{std::move(*conn), reached->launched};
-}
-
 void perform_activation(const std::string& app) { start_detached({"open", "-a", app}); }
 
 }  // namespace elmpad

@@ -1,12 +1,12 @@
 // Reaching the application, starting it with `open -a Elmwrite` when nobody
-// answers, and bringing an already running one to the front.
+// answers, and bringing an already running one to the front. The tool asks
+// through AppConnection, which reaches the application with these.
 #pragma once
 
 #include <chrono>
 #include <optional>
 #include <string>
 
-#include "connection.h"
 #include "run_err.h"
 #include "unique_fd.h"
 
@@ -35,13 +35,6 @@ Result<std::optional<UniqueFd>> connect_if_running();
 /// "STALE_SOCKET".
 Result<Reached> connect_or_launch();
 Result<Reached> connect_or_launch(const LaunchTiming& timing);
-
-/// connect_or_launch, with the connection wrapped in its two handles.
-struct AppConnection {
-  Connection conn;
-  bool launched = false;
-};
-Result<AppConnection> connect_or_launch_app();
 
 /// Starts `open -a <app>` without waiting for it; failures are ignored.
 void perform_activation(const std::string& app);

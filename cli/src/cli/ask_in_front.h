@@ -6,8 +6,7 @@
 
 #include <vector>
 
-#include "app_client/exchange.h"
-#include "connection.h"
+#include "app_client/app_connection.h"
 #include "request.h"
 #include "run_err.h"
 
@@ -21,14 +20,14 @@ enum class BringForward {
 };
 
 struct AppAnswer {
-  Connection conn;  // still open, for a --wait that reads on
-  Answer answer;    // to the last request sent
+  AppConnection conn;  // still open, for a --wait that reads on
+  Answer answer;       // to the last request sent
 };
 
 /// Sends `commands` (at least one) as requests 1, 2, … in order, each once
 /// the previous one was accepted: a refusal ends the sequence and is the
 /// answer handed back, and the remaining requests are not sent. Fails as
-/// connect_or_launch_app, send and read_response fail.
+/// AppConnection::open (launching) and its send and read_answer fail.
 Result<AppAnswer> ask_in_front(std::vector<Cmd> commands, BringForward when);
 
 /// A refused answer as a failure under `code`: the app's error value as its

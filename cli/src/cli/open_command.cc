@@ -49,7 +49,7 @@ CommandResult open_files(const std::vector<std::string>& paths, bool wait, const
   if (!asked->answer.ok) return failed(refusal(asked->answer, "OPEN_FAILED", "open failed"));
   if (!wait) return Done{.data = json{{"opened", std::move(opened)}}};
 
-  auto outcome = read_event(asked->conn.reader);
+  auto outcome = asked->conn.read_event();
   if (!outcome) return failed(std::move(outcome).error());
   return Done{.data = json{{"outcome", outcome_text(*outcome)}},
               .status = *outcome == Outcome::kDiscarded ? kExitDiscarded : 0};

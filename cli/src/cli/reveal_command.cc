@@ -8,9 +8,9 @@ namespace elmpad {
 namespace {
 
 bool is_heading_not_found(const Answer& answer) {
-  if (!answer.payload || !answer.payload->is_object()) return false;
-  auto code = answer.payload->find("code");
-  return code != answer.payload->end() && code->is_string() &&
+  if (!answer.error || !answer.error->is_object()) return false;
+  auto code = answer.error->find("code");
+  return code != answer.error->end() && code->is_string() &&
          code->get_ref<const std::string&>() == "HEADING_NOT_FOUND";
 }
 

@@ -1,8 +1,6 @@
 #include "cli/status_command.h"
 
-#include "app_client/exchange.h"
-#include "app_client/launch.h"
-#include "connection.h"
+#include "app_client/app_connection.h"
 
 namespace elmpad {
 namespace {
@@ -28,19 +26,15 @@ std::string status_text(const json& status) {
 }  // namespace
 
 CommandResult show_status() {
-  auto socket = connect_if_running();
-  if (!socket) return failed(std::move(socket).error());
-  if (!*socket) return Done{.data = json{{"running", false}}, .text = "Elmwrite is not running\n"};
-  auto conn = make_connection(std::move(**socket));
-  if (!conn) return failed(std::move(conn).error());
-  if (auto sent = send(conn->socket.get(), Request{.cmd = cmd::Status{}}); !sent) {
-    return failed(std::move(sent).error());
-  }
+  auto app = AppConnection::open(Reach::kIfRunning);
+  if (!app) return failed(std::move(app).error());
+  if (!*app) return Done{.data = json{{"running", false}}, .text = "Elmwrite is not running\n"};
+  if (auto sent = (*app)->send(Request{.cmd = cmd::Status{}}); !sent) return failed(std::move(sent).error());
   // The cause of a failed read is not shown: a status that cannot be read is
   // simply a failed status.
-  auto answer = read_response(conn->reader, 1);
+  auto answer = (*app)->read_answer(1);
   if (!answer || !answer->ok) return failed(RunErr{"STATUS_FAILED", "status request failed"});
-  json status = answer->payload.value_or(json{{"running", true}});
+  json status = answer->data ? as_tree(std::move(*answer->data)) : json{{"running", true}};
   std::string text = status_text(status);
   return Done{.data = std::move(status), .text = std::move(text)};
 }

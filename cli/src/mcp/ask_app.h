@@ -12,6 +12,7 @@
 #include "mcp/call_control.h"
 #include "request.h"
 #include "run_err.h"
+#include "spare_line.h"
 
 namespace elmpad::mcp {
 
@@ -41,6 +42,10 @@ struct AppRequest {
   /// ...which then answers this.
   std::optional<json> if_cancelled;
 };
+
+/// The storage of long answers: the main loop gives a written reply's text
+/// back to it, and ask_app reads the next answer into it. Process lifetime.
+extern SpareLine& ANSWER_SPARE;
 
 /// Sends `request.command` as request 1, with the attached session, and
 /// passes on the data of the answer as the application gave it. Failures:

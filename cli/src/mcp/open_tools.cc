@@ -33,12 +33,11 @@ Result<Payload> get_context() {
                           .refused_code = "CONTEXT_FAILED",
                           .if_no_data = json{{"running", true}, {"version", kVersion}}});
   if (!context) return context;
-  // The installed tool's version, whatever the app put there.
-  if (auto* raw = std::get_if<RawJson>(&*context)) {
-    if (raw->is_object()) raw->set_member("version", compact(json(kVersion)));
-  } else if (auto& tree = std::get<json>(*context); tree.is_object()) {
-    tree["version"] = kVersion;
-  }
+  // The installed tool's version, whatever the app put there. A context is
+  // a few names and paths, so it is changed as a tree: large answers, which
+  // pass on as text, are other tools'.
+  if (auto* raw = std::get_if<RawJson>(&*context); raw && raw->is_object()) *context = raw->tree();
+  if (auto* tree = std::get_if<json>(&*context); tree && tree->is_object()) (*tree)["version"] = kVersion;
   return context;
 }
 

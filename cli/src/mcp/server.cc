@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "line_reader.h"
+#include "mcp/ask_app.h"
 #include "mcp/in_flight.h"
 #include "mcp/json_rpc.h"
 #include "mcp/progress_ticker.h"
@@ -135,7 +136,7 @@ class Server {
     auto reply = handle_line(line.text, run_tool, &TASKS);
     if (!reply) return true;
     if (!writer_.write(*reply)) return false;
-    if (auto text = std::move(*reply).release_value_text()) give_back_line(std::move(*text));
+    if (auto text = std::move(*reply).release_value_text()) ANSWER_SPARE.give_back(std::move(*text));
     return true;
   }
 

@@ -3,12 +3,10 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <string>
 
 #include "unique_fd.h"
 
@@ -34,12 +32,6 @@ void ensure_session();
 
 /// An attach answer is one short line: a longer one is no answer.
 inline constexpr std::size_t kMaxAttachAnswer = 64 * 1024;
-
-/// One line (with its line feed, or the last bytes before the end of the
-/// stream) read from the non-blocking socket `fd` before `deadline`; nothing
-/// when the deadline passes, the read fails or the line outgrows `limit`.
-[[nodiscard]] std::optional<std::string> read_line_before(int fd, std::chrono::steady_clock::time_point deadline,
-                                                          std::size_t limit);
 
 /// SESSION_ID as a request's "session" member: absent while it is 0.
 [[nodiscard]] std::optional<std::uint64_t> request_session();
