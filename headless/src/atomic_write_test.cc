@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <fstream>
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,28 +15,21 @@
 #include <gtest/gtest.h>
 
 #include "support.h"
+#include "temp_home.h"
 
 namespace elmpad::headless {
 namespace {
 
 class AtomicWrite : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/elmwrite-atomic-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string put(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
-    return dir_ + "/" + name;
-  }
+  std::string put(const std::string& name, const std::string& text) { return home_.write_file(name, text); }
   std::set<std::string> names() const {
     std::set<std::string> out;
     for (const auto& e : std::filesystem::directory_iterator(dir_)) out.insert(e.path().filename().string());
     return out;
   }
-  std::string dir_;
+  testing::TempHome home_;
+  const std::string dir_ = home_.path();
 };
 
 // Names up to the file system's limit, through a link too: the edit lands in

@@ -2,9 +2,7 @@
 // side (Peer) and its blocking wait for a change.
 #include <atomic>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -17,6 +15,7 @@
 #include "line_buffer.h"
 #include "peer.h"
 #include "support.h"
+#include "temp_home.h"
 
 namespace elmpad::headless {
 namespace {
@@ -161,9 +160,6 @@ class ChangeWaitTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, client_), 0);
-    char tmpl[] = "/tmp/elmwrite-wait-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     write("# A\n");
     sidebar_.say("elsewhere", {"", nullptr});
     ASSERT_TRUE(readable(sidebar_.wakeup_fd()));  // a message for any workspace wakes every wait
@@ -173,10 +169,9 @@ class ChangeWaitTest : public ::testing::Test {
       sidebar_.say("w", {"end", nullptr});
       finish();
     }
-    std::filesystem::remove_all(dir_);
     for (int fd : client_) ::close(fd);
   }
-  void write(const std::string& text) { std::ofstream(dir_ + "/a.md", std::ios::binary) << text; }
+  void write(const std::string& text) { home_.write_file("a.md", text); }
   void start(std::chrono::milliseconds settle) {
     ChangeWait wait{dir_ + "/a.md", "w", std::chrono::hours(1), true};
     waiter_ = std::thread([this, wait, settle] {
@@ -198,7 +193,8 @@ class ChangeWaitTest : public ::testing::Test {
   }
 
   int client_[2] = {-1, -1};
-  std::string dir_;
+  testing::TempHome home_;
+  const std::string dir_ = home_.path();
   Sidebar sidebar_{WakePipe::make().value()};
   std::thread waiter_;
   std::optional<json> report_;
