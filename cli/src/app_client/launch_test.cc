@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <future>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

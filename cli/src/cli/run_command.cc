@@ -16,6 +16,9 @@ template <class... F>
 struct Overload : F... {
   using F::operator()...;
 };
+// Xcode 15's clang (16) deduces an aggregate's arguments only with a guide.
+template <class... F>
+Overload(F...) -> Overload<F...>;
 
 CommandResult result_of(const CliCommand& command) {
   return std::visit(
