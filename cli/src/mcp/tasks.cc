@@ -84,8 +84,6 @@ class TaskStore::Control : public CallControl {
 
 TaskStore& TASKS = *new TaskStore;
 
-TaskStore::TaskStore() : id_prefix_(random_prefix()) {}
-
 Result<ObjectText> TaskStore::start(PreparedTool tool) {
   auto task = std::make_shared<Task>(Task{.id = {}, .tool = std::move(tool)});
   ObjectText created;
@@ -100,6 +98,7 @@ Result<ObjectText> TaskStore::start(PreparedTool tool) {
                                                           " waits are already running in the background: let one "
                                                           "end, or stop one, before starting another"});
     }
+    if (id_prefix_.empty()) id_prefix_ = random_prefix();
     task->id = id_prefix_ + "-" + std::to_string(++last_number_);
     task->created = task->updated = now;
     // In the store before the handle is given out: tasks/get finds it at once.

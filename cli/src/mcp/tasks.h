@@ -35,8 +35,6 @@ class TaskStore : public TaskBook {
   /// How often a client should ask: a wake reaches the agent within this.
   static constexpr std::int64_t kPollMs = 1000;
 
-  TaskStore();
-
   /// Runs `tool` as a task: its CreateTaskResult once tasks/get would find
   /// it. "TOO_MANY_WAITS" when kMaxWorking tasks are working; "NO_THREAD"
   /// when no thread could be started.
@@ -55,8 +53,10 @@ class TaskStore : public TaskBook {
   ObjectText describe(const Task& task, Clock::time_point now) const;
   void forget_expired(Clock::time_point now);
 
-  const std::string id_prefix_;  // random: a restarted server never answers an old task's id
   std::mutex mu_;
+  // Random, made with the first task (nothing is done at start-up): a
+  // restarted server never answers an old task's id.
+  std::string id_prefix_;                               // guarded by mu_
   std::uint64_t last_number_ = 0;                       // guarded by mu_
   std::map<std::string, std::shared_ptr<Task>> tasks_;  // guarded by mu_
 };
