@@ -5,7 +5,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -34,7 +33,7 @@ void make_pipe(int fds[2]) {
 
 }  // namespace
 
-FakeApp::FakeApp(std::string home, std::string log) : path_(elmpad::socket_path(home)), log_(std::move(log)) {
+FakeApp::FakeApp(const std::string& home) : path_(elmpad::socket_path(home)) {
   // A client that left must not end the test process when answered.
   std::signal(SIGPIPE, SIG_IGN);
   std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
@@ -102,11 +101,6 @@ bool FakeApp::wait_until_idle(std::chrono::seconds limit) {
   return changed_.wait_for(lock, limit, [&] { return open_fds_.empty(); });
 }
 
-std::size_t FakeApp::connections_accepted() const {
-  std::lock_guard lock(mu_);
-  return accepted_;
-}
-
 std::size_t FakeApp::connections_open() const {
   std::lock_guard lock(mu_);
   return open_fds_.size();
@@ -115,7 +109,6 @@ std::size_t FakeApp::connections_open() const {
 Action FakeApp::record_and_take_action(const std::string& line, const std::string& cmd) {
   std::lock_guard lock(mu_);
   received_.push_back(line);
-  if (!log_.empty()) std::ofstream(log_, std::ios::app | std::ios::binary) << line;
   changed_.notify_all();
   auto it = script_.find(cmd);
   if (it == script_.end() || it->second.empty()) return Action{.lines = {R"({"id":{id},"ok":true})"}};
@@ -134,7 +127,6 @@ void FakeApp::accept_loop() {
     if (fd < 0) continue;
     set_cloexec(fd);
     std::lock_guard lock(mu_);
-    ++accepted_;
     open_fds_.insert(fd);
     if (stopping_) ::shutdown(fd, SHUT_RDWR);
     threads_.emplace_back([this, fd] { serve(fd); });

@@ -33,9 +33,8 @@ struct Action {
 class FakeApp {
  public:
   /// Binds <home>/Library/Application Support/com.tarn.elmwrite/elmpad.sock
-  /// (creating the directory) and starts accepting on a thread. With `log`
-  /// set, every request line is also appended to that file as it arrives.
-  explicit FakeApp(std::string home, std::string log = "");
+  /// (creating the directory) and starts accepting on a thread.
+  explicit FakeApp(const std::string& home);
   ~FakeApp();  // stops every thread and removes the socket file
 
   /// Queues `action` for the next request whose cmd is `cmd`. Requests with
@@ -56,7 +55,6 @@ class FakeApp {
   bool wait_for_requests(std::size_t n, std::chrono::seconds limit = std::chrono::seconds(30));
   /// Blocks until no connection is open; false after `limit`.
   bool wait_until_idle(std::chrono::seconds limit = std::chrono::seconds(30));
-  std::size_t connections_accepted() const;
   std::size_t connections_open() const;
 
   const std::string& socket_path() const { return path_; }
@@ -68,7 +66,6 @@ class FakeApp {
   Action record_and_take_action(const std::string& line, const std::string& cmd);
 
   std::string path_;
-  std::string log_;
   int listen_fd_ = -1;
   int stop_[2] = {-1, -1};     // written once on destruction
   int release_[2] = {-1, -1};  // written once by release()
@@ -78,7 +75,6 @@ class FakeApp {
   std::map<std::string, std::deque<Action>> script_;
   std::vector<std::string> received_;
   std::set<int> open_fds_;  // shut down on destruction, which ends their reads
-  std::size_t accepted_ = 0;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
   std::thread acceptor_;
