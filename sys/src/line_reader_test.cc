@@ -20,14 +20,17 @@
 namespace elmpad {
 namespace {
 
-// Interrupts another thread's blocking calls: SIGUSR1 with a handler that
-// does nothing and without SA_RESTART, so that a blocked read or write
-// returns early, with EINTR or, once some bytes moved, a partial count.
+// Interrupts another thread's blocking calls: SIGUSR1 without SA_RESTART,
+// so that a blocked read or write returns early, with EINTR or, once some
+// bytes moved, a partial count. The handler leaves errno saying EINTR, so a
+// call that succeeds after an interrupted one finds it still set: only a
+// failed call's errno may count. (Peer's answers and every other writer go
+// through write_all; this is where that is shown.)
 class Interrupter {
  public:
   Interrupter() {
     struct sigaction action {};
-    action.sa_handler = [](int) {};
+    action.sa_handler = [](int) { errno = EINTR; };
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGUSR1, &action, &old_);
   }
