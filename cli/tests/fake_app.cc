@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -33,7 +34,7 @@ void make_pipe(int fds[2]) {
 
 }  // namespace
 
-FakeApp::FakeApp(const std::string& home) : path_(elmpad::socket_path(home)) {
+FakeApp::FakeApp(std::string home, std::string log) : path_(elmpad::socket_path(home)), log_(std::move(log)) {
   // A client that left must not end the test process when answered.
   std::signal(SIGPIPE, SIG_IGN);
   std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
@@ -109,6 +110,7 @@ std::size_t FakeApp::connections_open() const {
 Action FakeApp::record_and_take_action(const std::string& line, const std::string& cmd) {
   std::lock_guard lock(mu_);
   received_.push_back(line);
+  if (!log_.empty()) std::ofstream(log_, std::ios::app | std::ios::binary) << line;
   changed_.notify_all();
   auto it = script_.find(cmd);
   if (it == script_.end() || it->second.empty()) return Action{.lines = {R"({"id":{id},"ok":true})"}};

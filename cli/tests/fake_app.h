@@ -33,8 +33,9 @@ struct Action {
 class FakeApp {
  public:
   /// Binds <home>/Library/Application Support/com.tarn.elmwrite/elmpad.sock
-  /// (creating the directory) and starts accepting on a thread.
-  explicit FakeApp(const std::string& home);
+  /// (creating the directory) and starts accepting on a thread. With `log`
+  /// set, every request line is also appended to that file as it arrives.
+  explicit FakeApp(std::string home, std::string log = "");
   ~FakeApp();  // stops every thread and removes the socket file
 
   /// Queues `action` for the next request whose cmd is `cmd`. Requests with
@@ -66,6 +67,7 @@ class FakeApp {
   Action record_and_take_action(const std::string& line, const std::string& cmd);
 
   std::string path_;
+  std::string log_;
   int listen_fd_ = -1;
   int stop_[2] = {-1, -1};     // written once on destruction
   int release_[2] = {-1, -1};  // written once by release()
