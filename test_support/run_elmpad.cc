@@ -177,7 +177,6 @@ std::string Child::rest_of_out() { return std::exchange(out_buf_, std::string())
 
 RunResult run_elmpad(const RunOptions& options, std::chrono::seconds limit) {
   Child child(options);
-  child.write(options.stdin_data);
   child.close_stdin();
   RunResult result;
   result.status = child.wait(limit);

@@ -29,7 +29,6 @@ struct RunOptions {
   std::optional<std::string> home;
   /// Extra variables (nullopt unsets one); PATH starts with the fake bin dir.
   std::map<std::string, std::optional<std::string>> env;
-  std::string stdin_data;
   std::string cwd;  // empty: inherit; else the child starts there
   std::string program;  // empty: the elmpad under test
 };

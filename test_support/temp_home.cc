@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -30,8 +30,6 @@ TempHome::~TempHome() {
 
 std::string TempHome::socket_path() const { return elmpad::socket_path(path_); }
 
-void TempHome::make_socket_dir() const { fs::create_directories(fs::path(socket_path()).parent_path()); }
-
 std::string TempHome::write_file(const std::string& relative, const std::string& content) const {
   fs::path p = fs::path(path_) / relative;
   fs::create_directories(p.parent_path());
@@ -47,9 +45,7 @@ std::string TempHome::make_dir(const std::string& relative) const {
 
 std::string TempHome::read_file(const std::string& relative) const {
   std::ifstream in(fs::path(path_) / relative, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void make_stale_socket(const std::string& path) {

@@ -16,8 +16,6 @@ class TempHome {
   const std::string& path() const { return path_; }
   /// The application's socket path under this home.
   std::string socket_path() const;
-  /// Creates the socket's directory.
-  void make_socket_dir() const;
   /// Writes `content` to `relative` under the home, creating directories.
   std::string write_file(const std::string& relative, const std::string& content) const;
   std::string make_dir(const std::string& relative) const;

@@ -102,11 +102,6 @@ bool FakeApp::wait_until_idle(std::chrono::seconds limit) {
   return changed_.wait_for(lock, limit, [&] { return open_fds_.empty(); });
 }
 
-std::size_t FakeApp::connections_accepted() const {
-  std::lock_guard lock(mu_);
-  return accepted_;
-}
-
 std::size_t FakeApp::connections_open() const {
   std::lock_guard lock(mu_);
   return open_fds_.size();
@@ -134,7 +129,6 @@ void FakeApp::accept_loop() {
     if (fd < 0) continue;
     set_cloexec(fd);
     std::lock_guard lock(mu_);
-    ++accepted_;
     open_fds_.insert(fd);
     if (stopping_) ::shutdown(fd, SHUT_RDWR);
     threads_.emplace_back([this, fd] { serve(fd); });

@@ -56,7 +56,6 @@ class FakeApp {
   bool wait_for_requests(std::size_t n, std::chrono::seconds limit = std::chrono::seconds(30));
   /// Blocks until no connection is open; false after `limit`.
   bool wait_until_idle(std::chrono::seconds limit = std::chrono::seconds(30));
-  std::size_t connections_accepted() const;
   std::size_t connections_open() const;
 
   const std::string& socket_path() const { return path_; }
@@ -78,7 +77,6 @@ class FakeApp {
   std::map<std::string, std::deque<Action>> script_;
   std::vector<std::string> received_;
   std::set<int> open_fds_;  // shut down on destruction, which ends their reads
-  std::size_t accepted_ = 0;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
   std::thread acceptor_;

@@ -1,10 +1,8 @@
 // The pieces that serve one connection: its line splitting, its writing
 // side (Peer) and its blocking wait for a change.
 #include <atomic>
-#include <csignal>
 #include <filesystem>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -121,37 +119,6 @@ TEST_F(PeerTest, NothingReachesADescriptorAfterClose) {
   EXPECT_FALSE(peer_->flush());
   for (int fd : reused) EXPECT_FALSE(readable(fd)) << fd;
   for (int fd : reused) ::close(fd);
-}
-
-// An answer larger than the socket holds goes out in pieces, and signals
-// interrupt the writes on the way. A write that succeeds after an interrupted
-// one finds errno still saying EINTR; the handler leaves it so every time.
-// The client gets every byte once, in order.
-TEST_F(PeerTest, InterruptedAndPartialWritesDeliverEveryByteOnce) {
-  struct sigaction interrupt {}, before {};
-  interrupt.sa_handler = [](int) { errno = EINTR; };  // no SA_RESTART: a blocked write returns early
-  ASSERT_EQ(::sigaction(SIGUSR1, &interrupt, &before), 0);
-  std::string answer;
-  for (int i = 0; answer.size() < (1u << 20); ++i) answer += "line " + std::to_string(i) + "\n";
-  std::atomic<bool> done{false};
-  bool ok = false;
-  std::thread writer([&] {
-    ok = peer_->answer(answer);
-    done = true;
-  });
-  std::string got;
-  char buf[4096];
-  while (got.size() < answer.size()) {
-    if (!done) ::pthread_kill(writer.native_handle(), SIGUSR1);
-    ssize_t n = ::read(client_, buf, sizeof buf);
-    if (n <= 0) break;
-    got.append(buf, static_cast<std::size_t>(n));
-  }
-  writer.join();  // a writer that repeats itself never ends: the hang guard fails the test
-  ::sigaction(SIGUSR1, &before, nullptr);
-  EXPECT_TRUE(ok);
-  EXPECT_TRUE(got == answer) << got.size() << " bytes, not the " << answer.size() << " sent";
-  EXPECT_EQ(received(), "");
 }
 
 // wait_for_change on a note and the workspace "w", for a client on a socket

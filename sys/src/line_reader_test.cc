@@ -20,14 +20,17 @@
 namespace elmpad {
 namespace {
 
-// Interrupts another thread's blocking calls: SIGUSR1 with a handler that
-// does nothing and without SA_RESTART, so that a blocked read or write
-// returns early, with EINTR or, once some bytes moved, a partial count.
+// Interrupts another thread's blocking calls: SIGUSR1 without SA_RESTART,
+// so that a blocked read or write returns early, with EINTR or, once some
+// bytes moved, a partial count. The handler leaves errno saying EINTR, so a
+// call that succeeds after an interrupted one finds it still set: only a
+// failed call's errno may count. (Peer's answers and every other writer go
+// through write_all; this is where that is shown.)
 class Interrupter {
  public:
   Interrupter() {
     struct sigaction action {};
-    action.sa_handler = [](int) {};
+    action.sa_handler = [](int) { errno = EINTR; };
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGUSR1, &action, &old_);
   }
@@ -181,28 +184,19 @@ class BoundedRead : public ::testing::Test {
   UniqueFd peer_;
 };
 
-TEST_F(BoundedRead, OneLineThenTheLastOneWithoutLineFeed) {
-  peer_writes("{\"ok\":true}\n{\"later\":1}\n");
-  EXPECT_EQ(read(), "{\"ok\":true}\n");
-  EXPECT_EQ(read(), "{\"later\":1}\n");
-  peer_writes("tail");
-  peer_.reset();
-  EXPECT_EQ(read(), "tail");
-}
-
-TEST_F(BoundedRead, ALineThatOutgrowsTheLimitFails) {
-  peer_writes(std::string(101, ' '));
-  EXPECT_EQ(read(), sys_fail(EMSGSIZE));
-}
-
-TEST_F(BoundedRead, ALongLineMayReachTheLimitButNotOutgrowIt) {
-  const std::string full(2 * kReaderBufferSize, ' ');
-  peer_writes(full);
-  peer_.reset();
-  EXPECT_EQ(read(std::chrono::hours(1), full.size()), full);
-  SetUp();
-  peer_writes(full + ' ');
-  EXPECT_EQ(read(std::chrono::hours(1), full.size()), sys_fail(EMSGSIZE));
+// A short line is measured in the buffer, a long one as it is read into
+// the line; the peer stays open, so only the limit ends the second read.
+TEST_F(BoundedRead, ALineMayReachTheLimitButNotOutgrowIt) {
+  for (std::size_t limit : {std::size_t{100}, 2 * kReaderBufferSize}) {
+    const std::string full(limit, ' ');
+    peer_writes(full);
+    peer_.reset();
+    EXPECT_EQ(read(std::chrono::hours(1), limit), full);
+    SetUp();
+    peer_writes(full + ' ');
+    EXPECT_EQ(read(std::chrono::hours(1), limit), sys_fail(EMSGSIZE));
+    SetUp();
+  }
 }
 
 TEST_F(BoundedRead, NothingOnceTheDeadlineHasPassed) {

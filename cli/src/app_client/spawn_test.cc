@@ -10,7 +10,6 @@ TEST(CaptureOutput, ReadsTheWholeOutputAndNothingElse) {
   EXPECT_EQ(capture_output({"sh", "-c", "printf a; sleep 0.1; printf bc; echo dropped >&2"}).value_or("?"), "abc");
   // No standard input: a reader of it ends at once.
   EXPECT_EQ(capture_output({"cat"}).value_or("?"), "");
-  EXPECT_FALSE(capture_output({"elmpad-no-such-program"}).has_value());
 }
 
 }  // namespace
