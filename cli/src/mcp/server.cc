@@ -131,9 +131,9 @@ class Server {
       return run_tool_call(
           call, line.number, progress_interval_,
           [this](const std::string& progress) { return static_cast<bool>(write_all(writer_.fd(), progress + '\n')); },
-          &TASKS);
+          &server_tasks());
     };
-    auto reply = handle_line(line.text, run_tool, &TASKS);
+    auto reply = handle_line(line.text, run_tool, &server_tasks());
     if (!reply) return true;
     if (!writer_.write(*reply)) return false;
     if (auto text = std::move(*reply).release_value_text()) ANSWER_SPARE.give_back(std::move(*text));

@@ -82,7 +82,10 @@ class TaskStore::Control : public CallControl {
   std::shared_ptr<Task> task_;
 };
 
-TaskStore& TASKS = *new TaskStore;
+TaskStore& server_tasks() {
+  static TaskStore& tasks = *new TaskStore;
+  return tasks;
+}
 
 Result<ObjectText> TaskStore::start(PreparedTool tool) {
   auto task = std::make_shared<Task>(Task{.id = {}, .tool = std::move(tool)});

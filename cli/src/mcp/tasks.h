@@ -61,8 +61,9 @@ class TaskStore : public TaskBook {
   std::map<std::string, std::shared_ptr<Task>> tasks_;  // guarded by mu_
 };
 
-/// Process-wide; never destroyed, so that detached task threads outlive
-/// nothing they use.
-extern TaskStore& TASKS;
+/// The server's tasks: made on first use (a command-line run makes none)
+/// and never destroyed, so that detached task threads outlive nothing they
+/// use.
+[[nodiscard]] TaskStore& server_tasks();
 
 }  // namespace elmpad::mcp
