@@ -68,15 +68,17 @@ ObjectText& ObjectText::set(std::string key, SplicedText value) {
   return *this;
 }
 
-SplicedText ObjectText::text() const {
+SplicedText ObjectText::text() const& { return ObjectText(*this).text(); }
+
+SplicedText ObjectText::text() && {
   SplicedText out("{");
   bool first = true;
-  for (const auto& [key, value] : members_) {
+  for (auto& [key, value] : members_) {
     if (!first) out += ",";
     first = false;
     out += compact(json(key));
     out += ":";
-    out.append(value);
+    out.append(std::move(value));
   }
   out += "}";
   return out;

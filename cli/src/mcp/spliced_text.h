@@ -55,7 +55,10 @@ class ObjectText {
   /// Sets member `key` to the compact JSON `value`.
   ObjectText& set(std::string key, SplicedText value);
   [[nodiscard]] bool has(const std::string& key) const { return members_.contains(key); }
-  [[nodiscard]] SplicedText text() const;
+  [[nodiscard]] SplicedText text() const&;
+  /// The same, taking the members' texts rather than copying them: what a
+  /// reply does on its way out.
+  [[nodiscard]] SplicedText text() &&;
 
  private:
   std::map<std::string, SplicedText> members_;
