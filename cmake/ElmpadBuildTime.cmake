@@ -69,8 +69,9 @@ function(elmpad_precompile_headers)
     get_target_property(source_dir ${target} SOURCE_DIR)
     get_target_property(sources ${target} SOURCES)
     # Not GoogleTest's own targets, not the C programs of the benchmark.
+    cmake_path(IS_PREFIX PROJECT_SOURCE_DIR "${source_dir}" ours)
     if(NOT type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|OBJECT_LIBRARY)$" OR target IN_LIST hosts
-       OR NOT source_dir MATCHES "^${PROJECT_SOURCE_DIR}" OR sources MATCHES "\\.c(;|$)")
+       OR NOT ours OR sources MATCHES "\\.c(;|$)")
       continue()
     endif()
     get_target_property(test_code ${target} ELMPAD_TEST_CODE)
