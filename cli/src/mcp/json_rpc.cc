@@ -34,7 +34,7 @@ struct Message {
 
 // One request: its message, where its params lie, its revision, whether
 // it declares the tasks extension, and where tasks are.
-struct Request {
+struct RpcRequest {
   const Message& message;
   std::optional<NodeId> params;
   const Revision& revision;
@@ -44,13 +44,13 @@ struct Request {
 
 // The reply carrying `result`, marked as the request's revision marks them
 // (a task handle is marked already).
-Reply answered(const RequestId& id, const Request& request, ObjectText result) {
+Reply answered(const RequestId& id, const RpcRequest& request, ObjectText result) {
   if (request.revision.marks_results && !result.has("resultType")) result.set("resultType", R"("complete")");
   return rpc_result(id, std::move(result));
 }
 
 // The initialize result echoes the requested version when it is a string.
-ObjectText initialize_result(const Request& request) {
+ObjectText initialize_result(const RpcRequest& request) {
   const Message& m = request.message;
   std::string version;
   if (auto given = m.member(request.params, "protocolVersion"); given && m.index.kind(*given) == Kind::kString) {
@@ -90,7 +90,7 @@ ObjectText tools_list_result(const Revision& revision) {
   return cached(std::move(result.set("tools", annotated)));
 }
 
-std::optional<Reply> tools_call(const RequestId& id, const Request& request, const ToolRunner& run_tool) {
+std::optional<Reply> tools_call(const RequestId& id, const RpcRequest& request, const ToolRunner& run_tool) {
   const Message& m = request.message;
   ToolCall call{.id = id,
                 .arguments = json::object(),
@@ -116,7 +116,7 @@ std::optional<Reply> tools_call(const RequestId& id, const Request& request, con
 
 // tasks/get and tasks/cancel: only for a request that declares the
 // extension, and only for a task there is.
-std::optional<Reply> task_request(const RequestId& id, const Request& request, bool cancel) {
+std::optional<Reply> task_request(const RequestId& id, const RpcRequest& request, bool cancel) {
   if (!request.declares_tasks) {
     return rpc_error(id, kMissingClientCapability, "Missing required client capability",
                      json{{"requiredCapabilities", {{"extensions", {{kTasksExtension, json::object()}}}}}});
@@ -138,7 +138,7 @@ using Runner = const ToolRunner&;
 struct Method {
   std::string_view name;
   std::uint8_t offered_in;  // the bits of the revisions that have it
-  std::optional<Reply> (*answer)(const RequestId& id, const Request& request, Runner run_tool);
+  std::optional<Reply> (*answer)(const RequestId& id, const RpcRequest& request, Runner run_tool);
 };
 
 constexpr std::uint8_t kBoth = kHandshakeEra.bit | kRevision20260728.bit;
@@ -146,25 +146,25 @@ constexpr std::uint8_t kBoth = kHandshakeEra.bit | kRevision20260728.bit;
 // The revision without a handshake has no initialize and no ping; discovery
 // is its alone.
 constexpr std::array<Method, 7> kMethods = {{
-    {"ping", kHandshakeEra.bit, [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+    {"ping", kHandshakeEra.bit, [](const RequestId& id, const RpcRequest& request, Runner) -> std::optional<Reply> {
        return answered(id, request, {});
      }},
     {"initialize", kHandshakeEra.bit,
-     [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+     [](const RequestId& id, const RpcRequest& request, Runner) -> std::optional<Reply> {
        return answered(id, request, initialize_result(request));
      }},
     {"server/discover", kRevision20260728.bit,
-     [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+     [](const RequestId& id, const RpcRequest& request, Runner) -> std::optional<Reply> {
        return answered(id, request, discover_result());
      }},
-    {"tools/list", kBoth, [](const RequestId& id, const Request& request, Runner) -> std::optional<Reply> {
+    {"tools/list", kBoth, [](const RequestId& id, const RpcRequest& request, Runner) -> std::optional<Reply> {
        return answered(id, request, tools_list_result(request.revision));
      }},
     {"tools/call", kBoth, tools_call},
-    {"tasks/get", kRevision20260728.bit, [](const RequestId& id, const Request& request, Runner) {
+    {"tasks/get", kRevision20260728.bit, [](const RequestId& id, const RpcRequest& request, Runner) {
        return task_request(id, request, false);
      }},
-    {"tasks/cancel", kRevision20260728.bit, [](const RequestId& id, const Request& request, Runner) {
+    {"tasks/cancel", kRevision20260728.bit, [](const RequestId& id, const RpcRequest& request, Runner) {
        return task_request(id, request, true);
      }},
 }};
@@ -239,7 +239,7 @@ std::optional<Reply> handle_line(std::string_view line, const ToolRunner& run_to
                              "extensions");
   auto tasks_entry = m.member(extensions, kTasksExtension);
   bool declares_tasks = tasks_entry && m.index.kind(*tasks_entry) == Kind::kObject;
-  Request request{m, params, *revision, declares_tasks, tasks};
+  RpcRequest request{m, params, *revision, declares_tasks, tasks};
   for (const auto& entry : kMethods) {
     if (entry.name == method && (entry.offered_in & revision->bit) != 0) return entry.answer(id, request, run_tool);
   }
