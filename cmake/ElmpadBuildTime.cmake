@@ -11,13 +11,11 @@
 # nearly every file includes are parsed once per build instead of once per
 # file: one header for the product's code and one for the tests' (their
 # flags differ). A precompiled header is included in every file, so a file
-# that misses an include compiles anyway: a build that checks the product's
-# includes leaves it off, or sets it to TESTS, for the tests' code alone.
+# that misses an include compiles anyway: a build that checks each file alone
+# must leave it off.
 
 option(ELMPAD_TESTS_UNOPTIMIZED "compile the tests' own code without optimisation" OFF)
-set(ELMPAD_PRECOMPILE_HEADERS OFF CACHE STRING
-    "precompile the common headers once per build: ON, OFF, or TESTS (the tests' code only)")
-set_property(CACHE ELMPAD_PRECOMPILE_HEADERS PROPERTY STRINGS OFF ON TESTS)
+option(ELMPAD_PRECOMPILE_HEADERS "precompile the common headers once per build" OFF)
 
 set(elmpad_common_headers
     <algorithm> <chrono> <cstddef> <cstdint> <expected> <filesystem> <functional> <map> <memory> <mutex>
@@ -53,13 +51,10 @@ function(elmpad_precompile_headers)
   endif()
   set(empty ${CMAKE_CURRENT_BINARY_DIR}/precompiled_host.cc)
   file(WRITE ${empty} "")
-  set(hosts)
-  if(NOT ELMPAD_PRECOMPILE_HEADERS STREQUAL "TESTS")
-    add_library(elmpad_product_headers OBJECT ${empty})
-    target_link_libraries(elmpad_product_headers PRIVATE nlohmann_json::nlohmann_json)
-    target_precompile_headers(elmpad_product_headers PRIVATE ${elmpad_common_headers})
-    list(APPEND hosts elmpad_product_headers)
-  endif()
+  add_library(elmpad_product_headers OBJECT ${empty})
+  target_link_libraries(elmpad_product_headers PRIVATE nlohmann_json::nlohmann_json)
+  target_precompile_headers(elmpad_product_headers PRIVATE ${elmpad_common_headers})
+  set(hosts elmpad_product_headers)
   if(ELMPAD_TESTS)
     add_library(elmpad_test_headers OBJECT ${empty})
     target_link_libraries(elmpad_test_headers PRIVATE nlohmann_json::nlohmann_json GTest::gtest)
@@ -82,7 +77,7 @@ function(elmpad_precompile_headers)
     get_target_property(test_code ${target} ELMPAD_TEST_CODE)
     if(test_code)
       target_precompile_headers(${target} REUSE_FROM elmpad_test_headers)
-    elseif(TARGET elmpad_product_headers)
+    else()
       target_precompile_headers(${target} REUSE_FROM elmpad_product_headers)
     endif()
   endforeach()
