@@ -13,7 +13,8 @@ class Elmpad < Formula
   depends_on "nlohmann-json" => :build
 
   def install
-    # Each library compiled as one unit: half the time of compiling file by file.
+    # A library's files compiled in units of up to eight: half the time of
+    # compiling file by file.
     system "cmake", "-S", ".", "-B", "build", "-G", "Ninja", "-DELMPAD_TESTS=OFF", "-DCMAKE_UNITY_BUILD=ON",
            *std_cmake_args
     system "cmake", "--build", "build", "--target", "elmpad"
